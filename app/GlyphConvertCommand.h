@@ -1,0 +1,34 @@
+#pragma once
+// Turns one glyph bitmap file into a two-image glyph in the output directory.
+
+#include "base/Classes.h"
+#include "base/Exceptions.h"
+#include "base/Types.h"
+
+#include <string>
+
+class TBitmap;
+
+// An expected failure of one conversion; the message names the file.
+VARNEX_DECLARE_EXCEPTION(EGlyphConvertError, Exception);
+
+// Converts one source file: the source on the left, its disabled image on the right.
+class TGlyphConvertCommand : public TObject {
+public:
+  // Stores the source path, the two colours and the output directory.
+  TGlyphConvertCommand(const std::string& FileName, TColor LightColor, TColor ShadowColor,
+                       const std::string& OutputDir);
+
+  // Loads, widens and saves the glyph; raises EGlyphConvertError for the expected failures.
+  void Execute();
+
+private:
+  void LoadGlyph(TBitmap& Bitmap);
+  void AddDisabledImage(TBitmap& Bitmap);
+  void SaveGlyph(TBitmap& Bitmap);
+
+  const std::string FileName;
+  const TColor LightColor;
+  const TColor ShadowColor;
+  const std::string OutputDir;
+};
