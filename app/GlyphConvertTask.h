@@ -1,0 +1,69 @@
+#pragma once
+// The batch conversion: converts a list of glyph files into the output directory
+// and records every step in a log file.
+
+#include "base/Classes.h"
+#include "base/Exceptions.h"
+#include "base/Types.h"
+#include "support/Tasks.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TFileStream;
+
+// An event that passes its sender and a short status text.
+using TMessageEvent = std::function<void(TObject* Sender, const std::string& Text)>;
+
+// The log file cannot be created; the only failure of the task's own that leaves Perform.
+VARNEX_DECLARE_EXCEPTION(EGlyphConvertTaskError, Exception);
+
+// Converts the glyph files one after another, in the calling thread.
+class TGlyphConvertTask : public TTask {
+public:
+  // Copies the file list and stores the colours, the output directory and the log path.
+  TGlyphConvertTask(const std::vector<std::string>& FileNames, TColor LightColor, TColor ShadowColor,
+                    const std::string& OutputDir, const std::string& LogFileName);
+  // Releases the file list; the log file stays as the run left it.
+  ~TGlyphConvertTask() override;
+
+  // The number of "[Error] " lines written.
+  int ErrorCount() const;
+  // The number of "[Warning] " lines written.
+  int WarningCount() const;
+  // The files still held by the task; empty after a run.
+  const std::vector<std::string>& FileNames() const;
+
+  // Receives "Started", each file's name, then "Completed" or "Canceled".
+  TMessageEvent OnMessage;
+
+protected:
+  void Execute() override;
+
+private:
+  VARNEX_DECLARE_EXCEPTION(EErrorStop, Exception);
+  VARNEX_DECLARE_EXCEPTION(EUserCancel, Exception);
+
+  void OpenLog();
+  void CloseLog();
+  void ForceOutputDir();
+  void ConvertFiles();
+  void ConvertFile(const std::string& FileName);
+  void CheckCanceled();
+  void RunGuardedSection();
+  void Log(const std::string& Text);
+  void LogError(const std::string& Text);
+  void LogWarning(const std::string& Text);
+  void DoMessage(const std::string& Text);
+
+  std::vector<std::string> FFileNames;
+  const TColor FLightColor;
+  const TColor FShadowColor;
+  const std::string FOutputDir;
+  const std::string FLogFileName;
+  std::unique_ptr<TFileStream> FLogStream;
+  int FErrorCount = 0;
+  int FWarningCount = 0;
+};
