@@ -1,0 +1,73 @@
+#pragma once
+// The Glyphs manager: choosing the files, converting them inside the progress
+// dialog, the summary, and saving and deleting the working log.
+
+#include "base/Classes.h"
+#include "base/Exceptions.h"
+#include "base/Types.h"
+
+#include <memory>
+#include <string>
+
+class TGlyphConvertTask;
+class TOpenDialog;
+class TSaveDialog;
+
+// Title of the files dialog and caption of the progress dialog during a conversion.
+inline const std::string ConvertTitle = "Convert";
+// Title of the log dialog.
+inline const std::string SaveLogTitle = "Save Log As";
+// The file name that the log dialog proposes.
+inline const std::string DefaultLogName = "Varnex Log.txt";
+// The working log: "Log.txt" in the program directory, fixed at start-up.
+extern const std::string LogFileName;
+
+// The manager's exception.
+VARNEX_DECLARE_EXCEPTION(EGlyphsManError, Exception);
+
+// The object behind the main window's glyph commands.
+class TGlyphsMan : public TObject {
+public:
+  // Creates and configures the two dialogs; the working log is LogPath.
+  explicit TGlyphsMan(const std::string& LogPath = ::LogFileName);
+  // Destroys the dialogs.
+  ~TGlyphsMan() override;
+  TGlyphsMan(const TGlyphsMan&) = delete;
+  TGlyphsMan& operator=(const TGlyphsMan&) = delete;
+
+  // Fills List with the files chosen in the files dialog; EAbort when cancelled.
+  void ChooseFiles(TStringList& List);
+  // Converts FileNames into OutputDir inside the progress dialog, then shows the summary.
+  void Convert(const TStringList& FileNames, TColor LightColor, TColor ShadowColor, const std::string& OutputDir);
+  // Copies the working log to a path chosen in the log dialog; EAbort when cancelled.
+  void SaveLog();
+  // Deletes the working log, asking first when Ask; EAbort unless the answer is Yes.
+  void DeleteLog(bool Ask);
+  // True when the working log exists.
+  bool LogExists() const;
+
+  // The dialog that chooses the bitmaps to convert.
+  TOpenDialog* FilesOpenDialog() const;
+  // The dialog that chooses where to save the log.
+  TSaveDialog* LogSaveDialog() const;
+  // The path of the working log.
+  const std::string& LogFileName() const;
+  // The task of the conversion in progress; null outside Convert.
+  TGlyphConvertTask* Task() const;
+
+private:
+  void CreateDialogs();
+  void DestroyDialogs();
+  void ShowSummary(TGlyphConvertTask* Task);
+  void TaskIdle(TObject* Sender);
+  void TaskProgress(TObject* Sender);
+  void TaskMessage(TObject* Sender, const std::string& Text);
+  void DialogRun(TObject* Sender);
+  void DialogCancelQuery(TObject* Sender);
+
+  const std::string FLogFileName;
+  TGlyphConvertTask* FTask = nullptr;
+  bool FCancelPending = false;
+  std::unique_ptr<TOpenDialog> FFilesOpenDialog;
+  std::unique_ptr<TSaveDialog> FLogSaveDialog;
+};
