@@ -19,11 +19,11 @@ extern const std::thread::id MainThreadID;
 // True when the calling thread is the main thread.
 bool IsMainThread();
 
-// A system thread that runs Execute; created suspended or running, optionally freeing itself.
+// A system thread that runs Execute; created suspended, optionally freeing itself.
 class TThread : public TObject {
 public:
-  // Prepares the thread; unless CreateSuspended it starts at once.
-  explicit TThread(bool CreateSuspended);
+  // Prepares a suspended thread; Start lets it run.
+  TThread();
   // Waits for a started thread that does not free itself; never call it from the thread itself.
   ~TThread() override;
   TThread(const TThread&) = delete;

@@ -1,0 +1,132 @@
+#include "base/FileStream.h"
+
+#include "base/Exceptions.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Large enough that a log of thousands of lines reaches the disk in a few writes.
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+std::string SystemReason(int Error) { return std::strerror(Error); }
+
+// Opens the file for creation without truncating it yet: an exclusive lock is
+// taken first, so a file that another stream holds is never emptied. A character
+// device (such as /dev/null) is written as it is.
+int CreateExclusive(const std::string& FileName, int& Error) {
+  const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    Error = errno;
+    return -1;
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (!ok) {
+    Error = errno;
+  } else if (S_ISREG(st.st_mode)) {
+    ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd, 0) == 0;
+    if (!ok) Error = errno == EWOULDBLOCK ? EBUSY : errno;
+  } else if (!S_ISCHR(st.st_mode)) {
+    ok = false;
+    Error = EINVAL;
+  }
+  // Non-blocking was only for the open (a FIFO must not hang it); writes block.
+  if (ok) ok = ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+  if (!ok) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Writes all of Data; false when the system refuses part of it.
+bool WriteAll(int Handle, const char* Data, std::size_t Size) {
+  while (Size > 0) {
+    const ssize_t n = ::write(Handle, Data, Size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    Data += n;
+    Size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+TFileStream::TFileStream(const std::string& FileName, TFileStreamMode Mode) : FFileName(FileName), FMode(Mode) {
+  if (Mode == fmCreate) {
+    int error = 0;
+    FHandle = FileName.empty() ? -1 : CreateExclusive(FileName, error);
+    if (FHandle < 0) {
+      throw EFCreateError("Cannot create file \"" + FileName + "\". " +
+                          SystemReason(FileName.empty() ? ENOENT : error));
+    }
+    FBuffer.reserve(kBufferSize);
+    return;
+  }
+  FHandle = FileName.empty() ? -1 : ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (FHandle < 0) {
+    throw EFOpenError("Cannot open file \"" + FileName + "\". " + SystemReason(FileName.empty() ? ENOENT : errno));
+  }
+}
+
+TFileStream::~TFileStream() {
+  try {
+    Flush();
+  } catch (const EStreamError&) {
+    // A destructor cannot report; a caller that cares calls Flush first.
+  }
+  ::close(FHandle);
+}
+
+std::size_t TFileStream::Read(void* Buffer, std::size_t Count) {
+  if (FMode != fmOpenRead) throw EReadError("Stream read error");
+  auto* out = static_cast<char*>(Buffer);
+  std::size_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ::read(FHandle, out + done, Count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EReadError("Stream read error");
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  FPosition += done;
+  return done;
+}
+
+void TFileStream::ReadBuffer(void* Buffer, std::size_t Count) {
+  if (Read(Buffer, Count) != Count) throw EReadError("Stream read error");
+}
+
+void TFileStream::WriteBuffer(const void* Buffer, std::size_t Count) {
+  if (FMode != fmCreate) throw EWriteError("Stream write error");
+  const auto* in = static_cast<const char*>(Buffer);
+  if (FBuffer.size() + Count > kBufferSize) Flush();
+  FPosition += Count;
+  if (Count >= kBufferSize) {
+    // A large block goes straight to the file instead of through the buffer.
+    if (!WriteAll(FHandle, in, Count)) throw EWriteError("Stream write error");
+    return;
+  }
+  FBuffer.insert(FBuffer.end(), in, in + Count);
+}
+
+void TFileStream::WriteString(const std::string& Text) { WriteBuffer(Text.data(), Text.size()); }
+
+void TFileStream::Flush() {
+  const bool written = WriteAll(FHandle, FBuffer.data(), FBuffer.size());
+  // Bytes that could not be written are dropped, so that one failure is
+  // reported once and does not block every later write.
+  FBuffer.clear();
+  if (!written) throw EWriteError("Stream write error");
+}
+
+const std::string& TFileStream::FileName() const { return FFileName; }
+
+std::uint64_t TFileStream::Position() const { return FPosition; }
