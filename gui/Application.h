@@ -45,3 +45,7 @@ private:
 
 // The one application object, or null before it is created.
 extern TApplication* Application;
+
+// Points Qt's own per-user settings (dialog history, custom colours) at a place where
+// nothing can be read or written; TApplication and every dialog call it.
+void DisableQtSettingsFiles();

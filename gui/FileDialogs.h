@@ -63,8 +63,8 @@ public:
   virtual bool Execute();
 
 protected:
-  // Opens the dialog once through the seam and returns the answer, normalised.
-  TDialogAnswer RunOnce(TDialogKind Kind);
+  // Opens the dialog once through the seam, proposing FileName with filter FilterIndex.
+  TDialogAnswer RunOnce(TDialogKind Kind, const std::string& FileName, int FilterIndex);
   // Takes a confirmed answer: files, name field and filter index.
   void Apply(const TDialogAnswer& Answer);
 

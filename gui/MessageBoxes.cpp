@@ -1,0 +1,68 @@
+#include "gui/MessageBoxes.h"
+
+#include "gui/Application.h"
+#include "gui/DialogSeam.h"
+
+#include <QMessageBox>
+#include <QString>
+
+namespace {
+
+QMessageBox::Icon IconOf(TDialogKind Kind) {
+  switch (Kind) {
+    case dkQuestion: return QMessageBox::Warning;
+    case dkError: return QMessageBox::Critical;
+    default: return QMessageBox::Information;
+  }
+}
+
+// The real box: application-modal, without a parent (the program has no hidden
+// application window to own it), raised so that it comes to the front.
+TDialogAnswer RunMessageBox(const TDialogRequest& Request) {
+  QMessageBox box(IconOf(Request.Kind), QString::fromStdString(Request.Caption),
+                  QString::fromStdString(Request.Text), QMessageBox::NoButton);
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowModality(Qt::ApplicationModal);
+  if (Request.Kind == dkQuestion) {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+  }
+  box.show();
+  box.raise();
+  box.activateWindow();
+  const int result = box.exec();
+  TDialogAnswer answer;
+  answer.Kind = Request.Kind;
+  answer.Accept = Request.Kind == dkQuestion ? result == QMessageBox::Yes : true;
+  return answer;
+}
+
+TDialogAnswer Box(TDialogKind Kind, const std::string& Text) {
+  TDialogRequest request;
+  request.Kind = Kind;
+  request.Caption = BoxCaption();
+  request.Text = Text;
+  return RunDialog(request, &RunMessageBox);
+}
+
+}  // namespace
+
+bool QuestionBox(const std::string& Text) { return Box(dkQuestion, Text).Accept; }
+
+void ErrorBox(const std::string& Text) { Box(dkError, Text); }
+
+void InformationBox(const std::string& Text) { Box(dkInformation, Text); }
+
+std::string BoxCaption() { return Application != nullptr ? Application->Title() : std::string(); }
+
+std::string ErrorDisplayText(const std::string& Message) {
+  // The comparison is on the byte value, so any UTF-8 lead or continuation byte
+  // counts as sorting after '.' as well.
+  if (!Message.empty() && static_cast<unsigned char>(Message.back()) > static_cast<unsigned char>('.'))
+    return Message + ".";
+  return Message;
+}
