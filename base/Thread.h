@@ -24,7 +24,8 @@ class TThread : public TObject {
 public:
   // Prepares a suspended thread; Start lets it run.
   TThread();
-  // Waits for a started thread that does not free itself; never call it from the thread itself.
+  // Joins a started thread that does not free itself. By then the subclass is
+  // gone, so a subclass that may be destroyed while it runs calls WaitFor first.
   ~TThread() override;
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
@@ -35,7 +36,7 @@ public:
   void Resume();
   // Asks Execute to end; it reads Terminated at its own check points.
   void Terminate();
-  // Blocks until Execute has returned; not for threads that free themselves.
+  // Blocks until Execute has returned (at once when never started); not for threads that free themselves.
   void WaitFor();
 
   // True once Terminate has been called.

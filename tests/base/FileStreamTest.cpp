@@ -1,0 +1,182 @@
+#include "base/FileStream.h"
+
+#include "base/Exceptions.h"
+#include "tests/common/TestSupport.h"
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+using varnex_test::ReadFileBytes;
+using varnex_test::TempDir;
+using varnex_test::WriteFileBytes;
+
+// Lowers the file size limit for the length of a scope, like a full disk.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t Bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &FSaved);
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = FSaved;
+    limited.rlim_cur = Bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FSaved);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+
+private:
+  rlimit FSaved{};
+  void (*FOldHandler)(int);
+};
+
+}  // namespace
+
+TEST(FileStreamTest, CreateWritesBytesUnchangedAndReplacesOldContent) {
+  TempDir dir;
+  const std::string path = dir / "log.txt";
+  WriteFileBytes(path, std::string(1000, 'x'));
+  const std::string bytes = std::string("line one\r\nline\0two\r\n\xff\xfe", 22);
+  {
+    TFileStream stream(path, fmCreate);
+    stream.WriteString(bytes.substr(0, 10));
+    stream.WriteBuffer(bytes.data() + 10, bytes.size() - 10);
+    EXPECT_EQ(stream.Position(), bytes.size());
+    EXPECT_EQ(stream.FileName(), path);
+  }
+  EXPECT_EQ(ReadFileBytes(path), bytes);
+}
+
+TEST(FileStreamTest, FlushMakesTheContentVisibleWhileOpen) {
+  TempDir dir;
+  const std::string path = dir / "log.txt";
+  TFileStream stream(path, fmCreate);
+  stream.WriteString("abc");
+  stream.Flush();
+  EXPECT_EQ(ReadFileBytes(path), "abc");
+  stream.WriteString("def");
+  stream.Flush();
+  EXPECT_EQ(ReadFileBytes(path), "abcdef");
+}
+
+TEST(FileStreamTest, WritesLargerThanTheBufferKeepTheirOrder) {
+  TempDir dir;
+  const std::string path = dir / "big.bin";
+  std::string expected;
+  {
+    TFileStream stream(path, fmCreate);
+    for (int i = 0; i < 3000; ++i) {
+      const std::string line = "Converts: /some/path/file" + std::to_string(i) + ".bmp\r\n";
+      stream.WriteString(line);
+      expected += line;
+    }
+    const std::string block(200 * 1024, 'b');
+    stream.WriteString(block);
+    expected += block;
+    stream.WriteString("tail");
+    expected += "tail";
+  }
+  EXPECT_EQ(ReadFileBytes(path), expected);
+}
+
+TEST(FileStreamTest, CreateFailuresRaiseEFCreateErrorNamingTheFile) {
+  TempDir dir;
+  WriteFileBytes(dir / "plain", "keep");
+  const std::string missing = dir / "no/such/dir/log.txt";
+  const std::string underFile = dir / "plain/log.txt";
+  for (const std::string& path : {missing, underFile, dir.Path(), std::string()}) {
+    try {
+      TFileStream stream(path, fmCreate);
+      ADD_FAILURE() << "created " << path;
+    } catch (const EFCreateError& error) {
+      EXPECT_EQ(error.Message().rfind("Cannot create file \"" + path + "\". ", 0), 0u) << error.Message();
+    }
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "plain"), "keep");
+}
+
+TEST(FileStreamTest, AFileHeldExclusivelyIsNeitherOpenedNorEmptiedBySecondStream) {
+  TempDir dir;
+  const std::string path = dir / "log.txt";
+  TFileStream first(path, fmCreate);
+  first.WriteString("first run");
+  first.Flush();
+  EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
+  EXPECT_EQ(ReadFileBytes(path), "first run");
+}
+
+TEST(FileStreamTest, TheFileIsFreeAgainOnceTheStreamIsClosed) {
+  TempDir dir;
+  const std::string path = dir / "log.txt";
+  { TFileStream first(path, fmCreate); }
+  TFileStream second(path, fmCreate);
+  second.WriteString("second");
+  second.Flush();
+  EXPECT_EQ(ReadFileBytes(path), "second");
+}
+
+TEST(FileStreamTest, FullDiskRaisesEWriteErrorAndLaterWritesStillWork) {
+  TempDir dir;
+  const std::string path = dir / "log.txt";
+  TFileStream stream(path, fmCreate);
+  {
+    FileSizeLimit limit(16);
+    stream.WriteString(std::string(64, 'a'));
+    EXPECT_THROW_MSG(stream.Flush(), EWriteError, "Stream write error");
+    EXPECT_THROW_MSG(stream.WriteString(std::string(100 * 1024, 'c')), EWriteError, "Stream write error");
+  }
+  // The failed bytes are dropped; the stream goes on once space is back.
+  stream.WriteString("zz");
+  stream.Flush();
+  const std::string content = ReadFileBytes(path);
+  ASSERT_GE(content.size(), 2u);
+  EXPECT_EQ(content.substr(content.size() - 2), "zz");
+  EXPECT_LE(content.size(), 16u + 2u);
+}
+
+TEST(FileStreamTest, ClosingWithAFailedWriteDoesNotThrow) {
+  TempDir dir;
+  FileSizeLimit limit(4);
+  EXPECT_NO_THROW({
+    TFileStream stream(dir / "log.txt", fmCreate);
+    stream.WriteString("more than four bytes");
+  });
+}
+
+TEST(FileStreamTest, ACharacterDeviceCanBeTheTarget) {
+  TFileStream stream("/dev/null", fmCreate);
+  stream.WriteString("discarded");
+  EXPECT_NO_THROW(stream.Flush());
+}
+
+TEST(FileStreamTest, ReadingGivesTheBytesAndRaisesAtTheEnd) {
+  TempDir dir;
+  const std::string path = dir / "data.bin";
+  WriteFileBytes(path, "0123456789");
+  TFileStream stream(path, fmOpenRead);
+  char buffer[8] = {};
+  stream.ReadBuffer(buffer, 4);
+  EXPECT_EQ(std::string(buffer, 4), "0123");
+  EXPECT_EQ(stream.Read(buffer, 8), 6u);
+  EXPECT_EQ(std::string(buffer, 6), "456789");
+  EXPECT_EQ(stream.Position(), 10u);
+  EXPECT_THROW_MSG(stream.ReadBuffer(buffer, 1), EReadError, "Stream read error");
+  EXPECT_THROW_MSG(stream.WriteString("x"), EWriteError, "Stream write error");
+  EXPECT_EQ(ReadFileBytes(path), "0123456789");
+}
+
+TEST(FileStreamTest, OpeningAMissingFileRaisesEFOpenError) {
+  TempDir dir;
+  const std::string path = dir / "missing.bin";
+  try {
+    TFileStream stream(path, fmOpenRead);
+    ADD_FAILURE() << "opened a missing file";
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message(), "Cannot open file \"" + path + "\". No such file or directory");
+  }
+  char byte = 0;
+  TFileStream writer(dir / "w.bin", fmCreate);
+  EXPECT_THROW_MSG(writer.Read(&byte, 1), EReadError, "Stream read error");
+}
