@@ -1,0 +1,95 @@
+#pragma once
+// The single-instance lock: one running instance per program directory, and a way
+// for a later start to ask that instance to bring its window forward.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLocalServer;
+class QLocalSocket;
+class QWidget;
+
+// The directory of an executable's path for the lock: up to its last '/', which is
+// dropped unless it is the root or follows another '/'; "" when there is no '/'.
+std::string InstanceLockDir(const std::string& FileName);
+// Dir upper-cased by Unicode simple case mapping; bytes that are not valid UTF-8 stay as they are.
+std::string UpperCaseFileName(const std::string& Dir);
+// "Varnex_InstanceLock_N" followed by the CRC-32 of Dir upper-cased, as eight upper-case hex digits.
+std::string InstanceLockNameFor(const std::string& Dir);
+// The lock name of the running program, from the directory of /proc/self/exe.
+std::string InstanceLockName();
+
+// Brings forward the application's active modal window when one is open, otherwise
+// MainWindow, without restoring a minimised window; true when that window is visible.
+bool RaiseInstanceWindow(QWidget* MainWindow);
+
+// The lock held by the first instance: an exclusive flock on a per-user lock file (the
+// kernel drops it when the process dies) plus a local socket in the abstract namespace
+// through which later instances reach the first one. Create it after the application
+// object and destroy it before; the first instance answers from its event loop.
+// No operation of this class throws.
+class TAppInstanceLock {
+public:
+  // Called with the connection to the first instance and the caller's Data.
+  using TFindFirstCallback = void (*)(QLocalSocket* FirstInstance, void* Data);
+
+  // The state of one search for the first instance.
+  struct TFindFirstData {
+    // The name the first instance serves under.
+    std::string PropName;
+    // Called once for the first instance found.
+    TFindFirstCallback Callback = nullptr;
+    // Passed to Callback.
+    void* Data = nullptr;
+    // True once the first instance was found.
+    bool Found = false;
+  };
+
+  // Takes the lock named LockName if no other holder exists; on any failure holds nothing.
+  explicit TAppInstanceLock(const std::string& LockName);
+  // Releases what this object holds: the socket first, then the lock file.
+  ~TAppInstanceLock();
+  TAppInstanceLock(const TAppInstanceLock&) = delete;
+  TAppInstanceLock& operator=(const TAppInstanceLock&) = delete;
+
+  // True only while this object holds the lock file.
+  bool OwnsMutex() const;
+  // True only while this object serves the instance socket.
+  bool OwnsProp() const;
+  // The lock name, as given to the constructor.
+  const std::string& MutexName() const;
+
+  // Sets the hook that raises this instance's window when a later instance asks; it
+  // returns whether the window was visible and brought forward. Without a hook the answer is no.
+  void SetActivateHandler(std::function<bool()> Handler);
+  // Connects to the instance serving this lock's name and calls Callback with the
+  // connection; false when no instance answers within a second.
+  bool FindFirstInstance(TFindFirstCallback Callback, void* Data) const;
+  // Asks the first instance to bring its window forward; true only when it answered
+  // that its window was visible and brought forward.
+  bool ActivateFirstInstance() const;
+
+  // The lock file: $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock without a usable XDG_RUNTIME_DIR.
+  static std::string LockFilePath(const std::string& LockName);
+  // The abstract socket name served for LockName: "<name>-<uid>", so users never meet.
+  static std::string PropServerName(const std::string& LockName);
+
+private:
+  bool AcquireMutex();
+  void CloseMutex();
+  bool AcquireProp();
+  void DropProp();
+  void AcceptConnections();
+  void ServeConnection(QLocalSocket* Socket);
+  void AnswerRequest(QLocalSocket* Socket);
+  bool CallActivateHandler() const;
+
+  int FMutexHandle;
+  std::string FMutexName;
+  std::string FPropName;
+  bool FOwnsMutex;
+  bool FOwnsProp;
+  std::unique_ptr<QLocalServer> FServer;
+  std::function<bool()> FActivateHandler;
+};

@@ -1,0 +1,426 @@
+#include "support/Forms.h"
+
+#include "base/SysUtils.h"
+#include "tests/common/TestSupport.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// The test program re-runs itself in these roles to act as another instance.
+const char* const RoleVar = "VARNEX_FORMS_TEST_ROLE";
+const char* const LockNameVar = "VARNEX_FORMS_TEST_LOCK";
+const char* const MarkerVar = "VARNEX_FORMS_TEST_MARKER";
+const char* const AnswerVar = "VARNEX_FORMS_TEST_ANSWER";
+// A child reports on this descriptor; its stdout carries gtest's banner.
+constexpr int ReportFd = 3;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : value;
+}
+
+// First instance: takes the lock, reports, and serves until killed (or a minute passes).
+int RunHoldRole() {
+  static int argc = 1;
+  static char arg0[] = "hold";
+  static char* argv[] = {arg0, nullptr};
+  QCoreApplication app(argc, argv);
+  TAppInstanceLock lock(Env(LockNameVar));
+  const std::string marker = Env(MarkerVar);
+  const bool answer = Env(AnswerVar) == "1";
+  lock.SetActivateHandler([&] {
+    varnex_test::WriteFileBytes(marker, "asked");
+    return answer;
+  });
+  ::dprintf(ReportFd, "owns=%d prop=%d\n", lock.OwnsMutex() ? 1 : 0, lock.OwnsProp() ? 1 : 0);
+  if (!lock.OwnsMutex()) return 3;
+  QTimer::singleShot(60000, &app, &QCoreApplication::quit);
+  return app.exec();
+}
+
+// Second instance, as the entry function does it: 10 = got the lock, 11 = activated, 12 = not.
+int RunSecondRole() {
+  static int argc = 1;
+  static char arg0[] = "second";
+  static char* argv[] = {arg0, nullptr};
+  QCoreApplication app(argc, argv);
+  TAppInstanceLock lock(Env(LockNameVar));
+  if (lock.OwnsMutex()) return 10;
+  return lock.ActivateFirstInstance() ? 11 : 12;
+}
+
+// Runs the child role this process was started in, if any, and ends the process.
+void RunChildRoleIfAsked() {
+  const std::string role = Env(RoleVar);
+  if (role.empty()) return;
+  int code = 2;
+  if (role == "hold") code = RunHoldRole();
+  if (role == "second") code = RunSecondRole();
+  if (role == "name") code = ::dprintf(ReportFd, "%s\n", InstanceLockName().c_str()) > 0 ? 0 : 1;
+  ::_exit(code);
+}
+
+// One QApplication for the whole test program. A child role runs from here, once
+// every module is initialised, and never reaches the tests.
+class QtAppEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    RunChildRoleIfAsked();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    FApp = std::make_unique<QApplication>(FArgc, FArgv);
+  }
+  void TearDown() override { FApp.reset(); }
+
+private:
+  int FArgc = 1;
+  char FArg0[12] = "FormsTest";
+  char* FArgv[2] = {FArg0, nullptr};
+  std::unique_ptr<QApplication> FApp;
+};
+[[maybe_unused]] const auto* const AppEnvironment = ::testing::AddGlobalTestEnvironment(new QtAppEnvironment);
+
+// Another copy of a test program in one of the roles above, killed if still running at the end.
+class TChild {
+public:
+  TChild(const std::string& program, const std::vector<std::string>& settings) {
+    std::vector<std::string> env;
+    // gtest settings such as sharding could leave the child with no test, and so no environment set-up.
+    for (char** entry = environ; *entry != nullptr; ++entry)
+      if (std::string(*entry).rfind("GTEST_", 0) != 0) env.emplace_back(*entry);
+    env.insert(env.end(), settings.begin(), settings.end());
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string arg0 = program;
+    char* argv[] = {arg0.data(), nullptr};
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], ReportFd);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (::posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) FPid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    FOut = fds[0];
+  }
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+  ~TChild() {
+    Kill();
+    if (FOut >= 0) ::close(FOut);
+  }
+
+  // One line of the child's output without its '\n', or "" after 10 s.
+  std::string ReadLine() {
+    std::string line;
+    char c = 0;
+    pollfd ready{FOut, POLLIN, 0};
+    while (FOut >= 0 && ::poll(&ready, 1, 10000) > 0 && ::read(FOut, &c, 1) == 1) {
+      if (c == '\n') return line;
+      line += c;
+    }
+    return line;
+  }
+  // The child's exit code, serving this process's events meanwhile; -1 when it runs on past 10 s.
+  int WaitExit() {
+    const QDeadlineTimer deadline(10000);
+    while (FPid > 0 && !deadline.hasExpired()) {
+      int status = 0;
+      if (::waitpid(FPid, &status, WNOHANG) == FPid) {
+        FPid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      ::usleep(5000);
+    }
+    return -1;
+  }
+  // Ends the child with SIGKILL and reaps it.
+  void Kill() {
+    if (FPid <= 0) return;
+    ::kill(FPid, SIGKILL);
+    ::waitpid(FPid, nullptr, 0);
+    FPid = -1;
+  }
+  bool Started() const { return FPid > 0; }
+
+private:
+  pid_t FPid = -1;
+  int FOut = -1;
+};
+
+// Each test gets its own runtime directory and lock names no other test run uses.
+class InstanceLockTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    FHadRuntimeDir = old != nullptr;
+    if (FHadRuntimeDir) FOldRuntimeDir = old;
+    ::setenv("XDG_RUNTIME_DIR", FRuntime.Path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (FHadRuntimeDir) ::setenv("XDG_RUNTIME_DIR", FOldRuntimeDir.c_str(), 1);
+    else ::unsetenv("XDG_RUNTIME_DIR");
+  }
+  std::string UniqueName(const std::string& tag = "") const {
+    return "VarnexTest_" + std::to_string(::getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + tag;
+  }
+  TChild StartChild(const std::string& role, const std::string& name, bool answer = false) const {
+    return TChild(ProgramFileName(), {std::string(RoleVar) + "=" + role, std::string(LockNameVar) + "=" + name,
+                                      std::string(MarkerVar) + "=" + Marker(),
+                                      std::string(AnswerVar) + "=" + (answer ? "1" : "0")});
+  }
+  std::string Marker() const { return FRuntime / "hook-called"; }
+
+  varnex_test::TempDir FRuntime;
+
+private:
+  bool FHadRuntimeDir = false;
+  std::string FOldRuntimeDir;
+};
+
+// Sends Request to the lock's server from this process and returns its answer line.
+std::string AskRaw(const std::string& name, const QByteArray& request) {
+  QLocalSocket socket;
+  socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+  socket.connectToServer(QString::fromStdString(TAppInstanceLock::PropServerName(name)));
+  if (!socket.waitForConnected(1000)) return "no connection";
+  socket.write(request);
+  const QDeadlineTimer deadline(3000);
+  while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return socket.readLine().toStdString();
+}
+
+TEST(InstanceLockName, KnownDirectoryAndLetterCase) {
+  EXPECT_EQ(InstanceLockNameFor("C:\\TOOLS"), "Varnex_InstanceLock_N6EE3C32D");
+  EXPECT_EQ(InstanceLockNameFor("c:\\tools"), "Varnex_InstanceLock_N6EE3C32D");
+  EXPECT_EQ(InstanceLockNameFor("/opt/Tools"), InstanceLockNameFor("/OPT/TOOLS"));
+  EXPECT_EQ(InstanceLockNameFor("/opt/m\xC3\xBCller"), InstanceLockNameFor("/OPT/M\xC3\x9CLLER"));
+  EXPECT_NE(InstanceLockNameFor("/opt/one"), InstanceLockNameFor("/opt/two"));
+  EXPECT_NE(InstanceLockNameFor("/opt/a\xFF"), InstanceLockNameFor("/opt/a\xFE"));
+}
+
+TEST(InstanceLockName, SimpleUpperCasingOfEveryUtf8Length) {
+  EXPECT_EQ(UpperCaseFileName("/usr/local/bin-2"), "/USR/LOCAL/BIN-2");
+  EXPECT_EQ(UpperCaseFileName("\xC3\xA9\xCF\x83"), "\xC3\x89\xCE\xA3");      // e-acute, sigma
+  EXPECT_EQ(UpperCaseFileName("\xC7\x86"), "\xC7\x84");                      // dz digraph, U+01C6
+  EXPECT_EQ(UpperCaseFileName("\xE1\xB8\x81"), "\xE1\xB8\x80");              // U+1E01
+  EXPECT_EQ(UpperCaseFileName("\xF0\x90\x90\xA8"), "\xF0\x90\x90\x80");      // Deseret, U+10428
+  EXPECT_EQ(UpperCaseFileName("stra\xC3\x9F" "e"), "STRA\xC3\x9F" "E");      // sharp s has no simple upper case
+}
+
+TEST(InstanceLockName, InvalidUtf8BytesStayAsTheyAre) {
+  EXPECT_EQ(UpperCaseFileName("a\xFF" "b"), "A\xFF" "B");
+  EXPECT_EQ(UpperCaseFileName("a\xC3"), "A\xC3");                  // cut short at the end
+  EXPECT_EQ(UpperCaseFileName("\xC3" "a"), "\xC3" "A");            // lead byte without continuation
+  EXPECT_EQ(UpperCaseFileName("\xC0\xAF" "x"), "\xC0\xAF" "X");    // overlong '/'
+  EXPECT_EQ(UpperCaseFileName("\xED\xA0\x80" "x"), "\xED\xA0\x80" "X");  // surrogate
+  EXPECT_EQ(UpperCaseFileName(std::string("a\0b", 3)), std::string("A\0B", 3));
+}
+
+TEST(InstanceLockName, DirectoryCutOfTheProgramPath) {
+  EXPECT_EQ(InstanceLockDir("/usr/bin/varnex"), "/usr/bin");
+  EXPECT_EQ(InstanceLockDir("/varnex"), "/");
+  EXPECT_EQ(InstanceLockDir("varnex"), "");
+  EXPECT_EQ(InstanceLockDir("/opt/a:/varnex"), "/opt/a:");
+  EXPECT_EQ(InstanceLockDir("//varnex"), "//");
+  EXPECT_EQ(InstanceLockDir("/opt/x//varnex"), "/opt/x//");
+}
+
+TEST(InstanceLockName, CopiesShareALockOnlyInTheSameDirectory) {
+  varnex_test::TempDir dirA;
+  varnex_test::TempDir dirB;
+  const std::string self = ProgramFileName();
+  for (const std::string& copy : {dirA / "one", dirA / "two", dirB / "one"})
+    std::filesystem::copy_file(self, copy);
+  auto nameOf = [](const std::string& program) {
+    TChild child(program, {std::string(RoleVar) + "=name"});
+    return child.Started() ? child.ReadLine() : std::string("not started");
+  };
+  const std::string a1 = nameOf(dirA / "one");
+  EXPECT_EQ(a1, InstanceLockNameFor(dirA.Path()));
+  EXPECT_EQ(nameOf(dirA / "two"), a1);
+  EXPECT_EQ(nameOf(dirB / "one"), InstanceLockNameFor(dirB.Path()));
+  EXPECT_NE(nameOf(dirB / "one"), a1);
+}
+
+TEST_F(InstanceLockTest, LockFileLocation) {
+  EXPECT_EQ(TAppInstanceLock::LockFilePath("N"), FRuntime / "N.lock");
+  const std::string fallback = "/tmp/N-" + std::to_string(::getuid()) + ".lock";
+  for (const char* unusable : {"", "relative/dir", "/nonexistent-varnex-dir"}) {
+    ::setenv("XDG_RUNTIME_DIR", unusable, 1);
+    EXPECT_EQ(TAppInstanceLock::LockFilePath("N"), fallback) << unusable;
+  }
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(TAppInstanceLock::LockFilePath("N"), fallback);
+  EXPECT_EQ(TAppInstanceLock::PropServerName("N"), "N-" + std::to_string(::getuid()));
+}
+
+TEST_F(InstanceLockTest, OneHolderAtATimeAndReleasedOnDestruction) {
+  const std::string name = UniqueName();
+  {
+    TAppInstanceLock first(name);
+    EXPECT_TRUE(first.OwnsMutex());
+    EXPECT_TRUE(first.OwnsProp());
+    EXPECT_EQ(first.MutexName(), name);
+    EXPECT_TRUE(FileExists(FRuntime / (name + ".lock")));
+    TAppInstanceLock second(name);
+    EXPECT_FALSE(second.OwnsMutex());
+    EXPECT_FALSE(second.OwnsProp());
+  }
+  TAppInstanceLock later(name);
+  EXPECT_TRUE(later.OwnsMutex());
+  EXPECT_TRUE(later.OwnsProp());
+}
+
+TEST_F(InstanceLockTest, LocksOfTwoDirectoriesCoexist) {
+  TAppInstanceLock one(InstanceLockNameFor(FRuntime / "one") + UniqueName());
+  TAppInstanceLock two(InstanceLockNameFor(FRuntime / "two") + UniqueName());
+  EXPECT_TRUE(one.OwnsMutex() && one.OwnsProp());
+  EXPECT_TRUE(two.OwnsMutex() && two.OwnsProp());
+}
+
+TEST_F(InstanceLockTest, FailuresLeaveTheLockNotTaken) {
+  const std::string dirName = UniqueName("Dir");
+  const std::string linkName = UniqueName("Link");
+  ASSERT_TRUE(ForceDirectories(FRuntime / (dirName + ".lock")));
+  ASSERT_EQ(::symlink((FRuntime / "target").c_str(), (FRuntime / (linkName + ".lock")).c_str()), 0);
+  for (const std::string& name : {std::string(), std::string("a/b"), std::string(200, 'n'), dirName, linkName}) {
+    TAppInstanceLock lock(name);
+    EXPECT_FALSE(lock.OwnsMutex()) << name;
+    EXPECT_FALSE(lock.OwnsProp()) << name;
+    EXPECT_FALSE(lock.ActivateFirstInstance()) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(FRuntime / "target"));
+}
+
+TEST_F(InstanceLockTest, ServedNameTakenElsewhereReleasesTheLockFile) {
+  const std::string name = UniqueName();
+  QLocalServer squatter;
+  squatter.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+  ASSERT_TRUE(squatter.listen(QString::fromStdString(TAppInstanceLock::PropServerName(name))));
+  TAppInstanceLock lock(name);
+  EXPECT_FALSE(lock.OwnsMutex());
+  EXPECT_FALSE(lock.OwnsProp());
+  const int fd = ::open((FRuntime / (name + ".lock")).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+}
+
+TEST_F(InstanceLockTest, FindFirstInstanceWithNoInstanceCallsNothing) {
+  const std::string name = UniqueName();
+  ASSERT_TRUE(ForceDirectories(FRuntime / (name + ".lock")));
+  TAppInstanceLock lock(name);
+  bool called = false;
+  EXPECT_FALSE(lock.FindFirstInstance([](QLocalSocket*, void* data) { *static_cast<bool*>(data) = true; }, &called));
+  EXPECT_FALSE(called);
+}
+
+TEST_F(InstanceLockTest, FirstInstanceAnswersOnlyItsOwnRequest) {
+  const std::string name = UniqueName();
+  TAppInstanceLock lock(name);
+  ASSERT_TRUE(lock.OwnsProp());
+  EXPECT_EQ(AskRaw(name, "activate\n"), "0\n");  // no hook set yet
+  int calls = 0;
+  lock.SetActivateHandler([&] { return ++calls > 0; });
+  EXPECT_EQ(AskRaw(name, "raise\n"), "0\n");
+  EXPECT_EQ(AskRaw(name, "activatex\n"), "0\n");
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(AskRaw(name, "activate\n"), "1\n");
+  EXPECT_EQ(calls, 1);
+  lock.SetActivateHandler([]() -> bool { throw std::runtime_error("hook failed"); });
+  EXPECT_EQ(AskRaw(name, "activate\n"), "0\n");
+  EXPECT_EQ(AskRaw(name, QByteArray(200, 'x')), "");  // flood without a line end: dropped
+}
+
+TEST_F(InstanceLockTest, SecondProcessDoesNotGetTheLockAndReachesTheHook) {
+  const std::string name = UniqueName();
+  TAppInstanceLock first(name);
+  ASSERT_TRUE(first.OwnsMutex());
+  int calls = 0;
+  bool visible = true;
+  first.SetActivateHandler([&] {
+    ++calls;
+    return visible;
+  });
+  EXPECT_EQ(StartChild("second", name).WaitExit(), 11);
+  EXPECT_EQ(calls, 1);
+  visible = false;
+  EXPECT_EQ(StartChild("second", name).WaitExit(), 12);
+  EXPECT_EQ(calls, 2);
+}
+
+TEST_F(InstanceLockTest, ActivateReachesTheOtherProcessHook) {
+  for (bool answer : {true, false}) {
+    const std::string name = UniqueName(answer ? "Yes" : "No");
+    std::filesystem::remove(Marker());
+    TChild holder = StartChild("hold", name, answer);
+    ASSERT_EQ(holder.ReadLine(), "owns=1 prop=1");
+    TAppInstanceLock second(name);
+    EXPECT_FALSE(second.OwnsMutex());
+    EXPECT_EQ(second.ActivateFirstInstance(), answer);
+    EXPECT_EQ(varnex_test::ReadFileBytes(Marker()), "asked");
+  }
+}
+
+TEST_F(InstanceLockTest, KilledHolderFreesTheLock) {
+  const std::string name = UniqueName();
+  TChild holder = StartChild("hold", name);
+  ASSERT_EQ(holder.ReadLine(), "owns=1 prop=1");
+  {
+    TAppInstanceLock blocked(name);
+    EXPECT_FALSE(blocked.OwnsMutex());
+  }
+  holder.Kill();
+  TAppInstanceLock after(name);
+  EXPECT_TRUE(after.OwnsMutex());
+  EXPECT_TRUE(after.OwnsProp());
+  EXPECT_EQ(StartChild("hold", name).ReadLine(), "owns=0 prop=0");
+}
+
+TEST(RaiseInstanceWindow, RaisesTheModalWindowOrTheMainWindowWhenVisible) {
+  EXPECT_FALSE(RaiseInstanceWindow(nullptr));
+  QWidget main;
+  EXPECT_FALSE(RaiseInstanceWindow(&main));
+  main.show();
+  EXPECT_TRUE(RaiseInstanceWindow(&main));
+  main.hide();
+  QDialog modal;
+  modal.setModal(true);
+  modal.show();
+  ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+  EXPECT_TRUE(RaiseInstanceWindow(&main));
+  modal.hide();
+  EXPECT_FALSE(RaiseInstanceWindow(&main));
+}
+
+}  // namespace
