@@ -12,6 +12,11 @@ class TBitmap;
 // An expected failure of one conversion; the message names the file.
 VARNEX_DECLARE_EXCEPTION(EGlyphConvertError, Exception);
 
+// Rewrites a 24-bit bitmap in place into the disabled image of its glyph: ink (neither the
+// bottom-left colour nor white) becomes ShadowColor, paper whose up-left neighbour is ink
+// becomes LightColor, and every other pixel the bottom-left colour.
+void MakeDisabledImage(TBitmap& Work, TColor LightColor, TColor ShadowColor);
+
 // Converts one source file: the source on the left, its disabled image on the right.
 class TGlyphConvertCommand : public TObject {
 public:

@@ -1,0 +1,129 @@
+// Encoding of an image as a BMP file in its own bit depth, colour table, masks,
+// orientation and header kind. Run-length sources are written uncompressed.
+
+#include "base/BmpCodec.h"
+#include "base/Exceptions.h"
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::uint32_t kLcsSrgb = 0x73524742;         // 'sRGB'
+constexpr std::uint32_t kProfileLinked = 0x4C494E4B;   // 'LINK'
+constexpr std::uint32_t kProfileEmbedded = 0x4D424544; // 'MBED'
+
+class TByteWriter {
+public:
+  explicit TByteWriter(std::vector<std::uint8_t>& Out) : FOut(Out) {}
+  void U16(std::uint32_t Value) {
+    FOut.push_back(static_cast<std::uint8_t>(Value));
+    FOut.push_back(static_cast<std::uint8_t>(Value >> 8));
+  }
+  void U32(std::uint32_t Value) {
+    U16(Value & 0xFFFF);
+    U16(Value >> 16);
+  }
+  void Bytes(const std::uint8_t* Data, std::size_t Size) { FOut.insert(FOut.end(), Data, Data + Size); }
+
+private:
+  std::vector<std::uint8_t>& FOut;
+};
+
+void PutU32(std::vector<std::uint8_t>& Buffer, std::size_t At, std::uint32_t Value) {
+  for (int i = 0; i < 4; ++i) Buffer[At + i] = static_cast<std::uint8_t>(Value >> (8 * i));
+}
+
+std::uint32_t GetU32(const std::vector<std::uint8_t>& Buffer, std::size_t At) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(Buffer[At + i]) << (8 * i);
+  return v;
+}
+
+bool HasMasks(const TBmpImage& Image) {
+  return (Image.BitCount == 16 || Image.BitCount == 32) &&
+         (Image.Compression == kBmpBitFields || Image.Compression == kBmpAlphaBitFields);
+}
+
+// The header bytes past the first 40, with the masks and colour space brought up to date.
+std::vector<std::uint8_t> HeaderTail(const TBmpImage& Image) {
+  std::vector<std::uint8_t> tail = Image.HeaderTail;
+  tail.resize(static_cast<std::size_t>(Image.HeaderSize - 40), 0);
+  if (Image.HeaderSize == 64) return tail;  // OS/2 fields, kept as they were
+  if (HasMasks(Image)) {
+    const std::size_t inHeader = Image.HeaderSize >= 56 ? 4 : 3;
+    for (std::size_t i = 0; i < inHeader; ++i) PutU32(tail, 4 * i, Image.Masks[i]);
+  }
+  if (Image.HeaderSize >= 108) {
+    // A colour profile lives outside the header and is not written, so the header must not point to one.
+    const std::uint32_t space = GetU32(tail, 16);
+    if (space == kProfileLinked || space == kProfileEmbedded) PutU32(tail, 16, kLcsSrgb);
+  }
+  if (Image.HeaderSize >= 124) {
+    PutU32(tail, 72, 0);
+    PutU32(tail, 76, 0);
+  }
+  return tail;
+}
+
+void WriteInfoHeader(TByteWriter& Out, const TBmpImage& Image, std::uint32_t ImageBytes) {
+  const std::uint32_t height = static_cast<std::uint32_t>(Image.TopDown ? -Image.Height : Image.Height);
+  Out.U32(static_cast<std::uint32_t>(Image.HeaderSize));
+  if (Image.HeaderSize == 12) {
+    if (Image.Width > 0xFFFF || Image.Height > 0xFFFF) throw EInvalidGraphic("Bitmap is too large for its OS/2 header");
+    Out.U16(static_cast<std::uint32_t>(Image.Width));
+    Out.U16(static_cast<std::uint32_t>(Image.Height));
+    Out.U16(1);
+    Out.U16(static_cast<std::uint32_t>(Image.BitCount));
+    return;
+  }
+  Out.U32(static_cast<std::uint32_t>(Image.Width));
+  Out.U32(height);
+  Out.U16(1);
+  Out.U16(static_cast<std::uint32_t>(Image.BitCount));
+  if (Image.HeaderSize == 16) return;
+  const std::uint32_t colours = static_cast<std::uint32_t>(Image.Palette.size());
+  Out.U32(HasMasks(Image) && Image.HeaderSize != 64 ? Image.Compression : kBmpRgb);
+  Out.U32(ImageBytes);
+  Out.U32(static_cast<std::uint32_t>(Image.XPelsPerMeter));
+  Out.U32(static_cast<std::uint32_t>(Image.YPelsPerMeter));
+  Out.U32(colours);
+  Out.U32(Image.ClrImportant <= colours ? Image.ClrImportant : 0);
+  const std::vector<std::uint8_t> tail = HeaderTail(Image);
+  Out.Bytes(tail.data(), tail.size());
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image) {
+  const bool core = Image.HeaderSize == 12;
+  const std::size_t entrySize = core ? 3 : 4;
+  std::size_t masksAfter = 0;
+  if (Image.HeaderSize == 40 && HasMasks(Image)) masksAfter = Image.Compression == kBmpAlphaBitFields ? 16 : 12;
+  const std::uint64_t imageBytes = static_cast<std::uint64_t>(Image.Stride) * static_cast<std::uint64_t>(Image.Height);
+  const std::uint64_t offset =
+      kFileHeaderSize + static_cast<std::uint64_t>(Image.HeaderSize) + masksAfter + Image.Palette.size() * entrySize;
+  const std::uint64_t total = offset + imageBytes;
+  if (total > std::numeric_limits<std::uint32_t>::max()) throw EInvalidGraphic("Bitmap is too large to save");
+
+  std::vector<std::uint8_t> file;
+  file.reserve(static_cast<std::size_t>(total));
+  TByteWriter out(file);
+  out.U16('B' | ('M' << 8));
+  out.U32(static_cast<std::uint32_t>(total));
+  out.U32(0);
+  out.U32(static_cast<std::uint32_t>(offset));
+  WriteInfoHeader(out, Image, static_cast<std::uint32_t>(imageBytes));
+  for (std::size_t i = 0; i < masksAfter / 4; ++i) out.U32(Image.Masks[i]);
+  for (const TColor colour : Image.Palette) {
+    const std::uint8_t entry[4] = {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
+                                   static_cast<std::uint8_t>(colour), 0};
+    out.Bytes(entry, entrySize);
+  }
+  for (int fileRow = 0; fileRow < Image.Height && Image.Stride > 0; ++fileRow) {
+    const int y = Image.TopDown ? fileRow : Image.Height - 1 - fileRow;
+    out.Bytes(Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride, Image.Stride);
+  }
+  return file;
+}

@@ -1,0 +1,230 @@
+#include "base/Graphics.h"
+
+#include "base/SysUtils.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Larger files cannot hold a bitmap within the reader's limits plus any sensible slack.
+constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
+// The most pixel memory one bitmap may take; twice the largest readable 32-bit image.
+constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 31;
+
+int BitCountOf(TPixelFormat Format) {
+  switch (Format) {
+    case pf1bit: return 1;
+    case pf2bit: return 2;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf16bit: return 16;
+    case pf24bit: return 24;
+    case pf32bit: return 32;
+  }
+  throw EInvalidGraphicOperation("Unknown pixel format");
+}
+
+std::vector<std::uint8_t> ReadFileContent(const std::string& FileName) {
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EFOpenError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
+  std::vector<std::uint8_t> data;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) <= kMaxFileBytes)
+    data.reserve(static_cast<std::size_t>(st.st_size));
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      throw EReadError("Cannot read file \"" + FileName + "\"");
+    }
+    if (n == 0) break;
+    if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
+      ::close(fd);
+      throw EInvalidGraphic("Bitmap file is too large");
+    }
+    data.insert(data.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  return data;
+}
+
+}  // namespace
+
+TBitmap::TBitmap() : FCanvas(*this) {}
+
+void TBitmap::Assign(const TBitmap& Source) {
+  if (&Source != this) FImage = Source.FImage;
+}
+
+void TBitmap::LoadFromFile(const std::string& FileName) {
+  const std::vector<std::uint8_t> data = ReadFileContent(FileName);
+  FImage = DecodeBmp(data.data(), data.size());
+}
+
+void TBitmap::LoadFromMemory(const std::uint8_t* Data, std::size_t Size) { FImage = DecodeBmp(Data, Size); }
+
+std::vector<std::uint8_t> TBitmap::SaveToMemory() const { return EncodeBmp(FImage); }
+
+void TBitmap::SaveToFile(const std::string& FileName, bool Replace) const {
+  const std::vector<std::uint8_t> data = SaveToMemory();
+  WriteFileSafely(FileName, data.data(), data.size(), Replace, false);
+}
+
+void TBitmap::Resize(int NewWidth, int NewHeight) {
+  if (NewWidth < 0 || NewHeight < 0) throw EInvalidGraphicOperation("Bitmap size must not be negative");
+  if (NewWidth == FImage.Width && NewHeight == FImage.Height) return;
+  const std::uint64_t stride = BmpStride(NewWidth, FImage.BitCount);
+  if (stride * static_cast<std::uint64_t>(NewHeight) > kMaxImageBytes) throw EOutOfResources("Bitmap is too large");
+  const std::size_t newStride = static_cast<std::size_t>(stride);
+  std::vector<std::uint8_t> pixels(newStride * static_cast<std::size_t>(NewHeight), 0);
+  const std::uint64_t keptBits =
+      static_cast<std::uint64_t>(std::min(FImage.Width, NewWidth)) * static_cast<std::uint64_t>(FImage.BitCount);
+  const std::size_t keptBytes = static_cast<std::size_t>((keptBits + 7) / 8);
+  const int keptRows = std::min(FImage.Height, NewHeight);
+  if (keptBytes > 0) {
+    for (int y = 0; y < keptRows; ++y) {
+      std::uint8_t* row = pixels.data() + static_cast<std::size_t>(y) * newStride;
+      std::memcpy(row, FImage.Pixels.data() + static_cast<std::size_t>(y) * FImage.Stride, keptBytes);
+      ClearRowTail(row, std::min(FImage.Width, NewWidth), FImage.BitCount, newStride);
+    }
+  }
+  FImage.Width = NewWidth;
+  FImage.Height = NewHeight;
+  FImage.Stride = newStride;
+  FImage.Pixels = std::move(pixels);
+}
+
+void TBitmap::SetWidth(int Value) { Resize(Value, FImage.Height); }
+
+void TBitmap::SetHeight(int Value) { Resize(FImage.Width, Value); }
+
+TPixelFormat TBitmap::PixelFormat() const {
+  switch (FImage.BitCount) {
+    case 1: return pf1bit;
+    case 2: return pf2bit;
+    case 4: return pf4bit;
+    case 8: return pf8bit;
+    case 16: return pf16bit;
+    case 32: return pf32bit;
+    default: return pf24bit;
+  }
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat Value) {
+  const int bits = BitCountOf(Value);
+  if (bits == FImage.BitCount) return;
+  TBmpImage image;
+  image.BitCount = bits;
+  image.Masks = DefaultBmpMasks(bits);
+  image.HeaderSize = FImage.HeaderSize == 12 && !IsPaletteDepth(bits) && bits != 24 ? 40 : FImage.HeaderSize;
+  image.HeaderTail = FImage.HeaderTail;
+  image.TopDown = FImage.TopDown;
+  image.XPelsPerMeter = FImage.XPelsPerMeter;
+  image.YPelsPerMeter = FImage.YPelsPerMeter;
+  if (IsPaletteDepth(bits)) {
+    const std::size_t colours = std::size_t{1} << bits;
+    if (!FImage.Palette.empty() && FImage.Palette.size() <= colours) {
+      image.Palette = FImage.Palette;
+    } else {
+      // A grey ramp from black to white serves a bitmap that brings no table of its own.
+      for (std::size_t i = 0; i < colours; ++i) {
+        const TColor level = static_cast<TColor>(i * 255 / (colours - 1));
+        image.Palette.push_back(level | (level << 8) | (level << 16));
+      }
+    }
+  }
+  image.Width = FImage.Width;
+  image.Height = FImage.Height;
+  image.Stride = static_cast<std::size_t>(BmpStride(image.Width, bits));
+  const std::uint64_t bytes = static_cast<std::uint64_t>(image.Stride) * static_cast<std::uint64_t>(image.Height);
+  if (bytes > kMaxImageBytes) throw EOutOfResources("Bitmap is too large");
+  image.Pixels.assign(static_cast<std::size_t>(bytes), 0);
+  const TPixelCodec from(FImage);
+  TPixelCodec to(image);
+  std::vector<TColor> row(static_cast<std::size_t>(image.Width));
+  for (int y = 0; y < image.Height; ++y) {
+    from.Decode(FImage.Pixels.data() + static_cast<std::size_t>(y) * FImage.Stride, 0, image.Width, row.data());
+    to.Encode(image.Pixels.data() + static_cast<std::size_t>(y) * image.Stride, 0, image.Width, row.data());
+  }
+  FImage = std::move(image);
+}
+
+std::uint8_t* TBitmap::ScanLine(int Y) {
+  if (Y < 0 || Y >= FImage.Height || FImage.Width == 0) throw EInvalidGraphicOperation("Scan line index out of range");
+  return FImage.Pixels.data() + static_cast<std::size_t>(Y) * FImage.Stride;
+}
+
+const std::uint8_t* TBitmap::ScanLine(int Y) const { return const_cast<TBitmap*>(this)->ScanLine(Y); }
+
+void TCanvas::CopyPixels(std::int64_t DestX, std::int64_t DestY, const TBitmap& Source, std::int64_t SourceX,
+                         std::int64_t SourceY, std::int64_t Width, std::int64_t Height) {
+  // Clip against both bitmaps, moving both corners together; 64 bits keep extreme rectangles exact.
+  const std::int64_t shiftX = std::max<std::int64_t>({0, -DestX, -SourceX});
+  const std::int64_t shiftY = std::max<std::int64_t>({0, -DestY, -SourceY});
+  DestX += shiftX;
+  SourceX += shiftX;
+  DestY += shiftY;
+  SourceY += shiftY;
+  const std::int64_t w = std::min<std::int64_t>({Width - shiftX, FOwner.Width() - DestX, Source.Width() - SourceX});
+  const std::int64_t h = std::min<std::int64_t>({Height - shiftY, FOwner.Height() - DestY, Source.Height() - SourceY});
+  if (w <= 0 || h <= 0) return;
+  const TBmpImage& from = Source.FImage;
+  TBmpImage& to = FOwner.FImage;
+  if (&from == &to && DestY > SourceY) {
+    // Copying down within one bitmap goes through a copy so that no row is read after it was written.
+    TBitmap copy;
+    copy.Assign(Source);
+    CopyPixels(DestX, DestY, copy, SourceX, SourceY, w, h);
+    return;
+  }
+  const auto destRow = [&](std::int64_t y) { return to.Pixels.data() + static_cast<std::size_t>(DestY + y) * to.Stride; };
+  const auto sourceRow = [&](std::int64_t y) {
+    return from.Pixels.data() + static_cast<std::size_t>(SourceY + y) * from.Stride;
+  };
+  if (from.BitCount == 24 && to.BitCount == 24) {
+    for (std::int64_t y = 0; y < h; ++y)
+      std::memmove(destRow(y) + 3 * DestX, sourceRow(y) + 3 * SourceX, static_cast<std::size_t>(3 * w));
+    return;
+  }
+  const TPixelCodec reader(from);
+  TPixelCodec writer(to);
+  std::vector<TColor> row(static_cast<std::size_t>(w));
+  for (std::int64_t y = 0; y < h; ++y) {
+    reader.Decode(sourceRow(y), static_cast<int>(SourceX), static_cast<int>(w), row.data());
+    writer.Encode(destRow(y), static_cast<int>(DestX), static_cast<int>(w), row.data());
+  }
+}
+
+void TCanvas::Draw(int X, int Y, const TBitmap& Source) {
+  CopyPixels(X, Y, Source, 0, 0, Source.Width(), Source.Height());
+}
+
+void TCanvas::CopyRect(const TRect& Dest, const TCanvas& Canvas, const TRect& Source) {
+  const std::int64_t w = std::int64_t{Dest.Right} - Dest.Left;
+  const std::int64_t h = std::int64_t{Dest.Bottom} - Dest.Top;
+  if (w != std::int64_t{Source.Right} - Source.Left || h != std::int64_t{Source.Bottom} - Source.Top)
+    throw EInvalidGraphicOperation("CopyRect needs rectangles of equal size");
+  if (w <= 0 || h <= 0) return;
+  CopyPixels(Dest.Left, Dest.Top, Canvas.FOwner, Source.Left, Source.Top, w, h);
+}
+
+TColor TCanvas::Pixel(int X, int Y) const {
+  if (X < 0 || X >= FOwner.Width() || Y < 0 || Y >= FOwner.Height())
+    throw EInvalidGraphicOperation("Pixel lies outside the bitmap");
+  TColor colour = 0;
+  TPixelCodec(FOwner.FImage).Decode(FOwner.ScanLine(Y), X, 1, &colour);
+  return colour;
+}
+
+void TCanvas::SetPixel(int X, int Y, TColor Color) {
+  if (X < 0 || X >= FOwner.Width() || Y < 0 || Y >= FOwner.Height())
+    throw EInvalidGraphicOperation("Pixel lies outside the bitmap");
+  TPixelCodec(FOwner.FImage).Encode(FOwner.ScanLine(Y), X, 1, &Color);
+}
