@@ -19,8 +19,10 @@ QMessageBox::Icon IconOf(TDialogKind Kind) {
 // The real box: application-modal, without a parent (the program has no hidden
 // application window to own it), raised so that it comes to the front.
 TDialogAnswer RunMessageBox(const TDialogRequest& Request) {
-  QMessageBox box(IconOf(Request.Kind), QString::fromStdString(Request.Caption),
-                  QString::fromStdString(Request.Text), QMessageBox::NoButton);
+  // The program's texts end lines with CR LF; a Qt label wants LF alone.
+  QString text = QString::fromStdString(Request.Text);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(IconOf(Request.Kind), QString::fromStdString(Request.Caption), text, QMessageBox::NoButton);
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
   if (Request.Kind == dkQuestion) {

@@ -1,0 +1,178 @@
+#include "app/GlyphsMan.h"
+
+#include "app/GlyphConvertTask.h"
+#include "app/ProgressDialogUnit.h"
+#include "base/SysUtils.h"
+#include "gui/Application.h"
+#include "gui/FileDialogs.h"
+#include "gui/MessageBoxes.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QString>
+
+#include <cstdio>
+
+const std::string LogFileName = ProgramDir() + "Log.txt";
+
+namespace {
+
+// Runs Action when the scope ends, whichever way it is left.
+template <class F>
+class TScopeExit {
+public:
+  explicit TScopeExit(F Action) : FAction(std::move(Action)) {}
+  ~TScopeExit() { FAction(); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+private:
+  F FAction;
+};
+
+TProgressDialog& TheProgressDialog() {
+  if (ProgressDialog == nullptr) throw EGlyphsManError("The program cannot show the progress dialog.");
+  return *ProgressDialog;
+}
+
+}  // namespace
+
+TGlyphsMan::TGlyphsMan(const std::string& LogPath) : FLogFileName(LogPath) {
+  try {
+    CreateDialogs();
+  } catch (...) {
+    DestroyDialogs();
+    throw;
+  }
+}
+
+TGlyphsMan::~TGlyphsMan() { DestroyDialogs(); }
+
+void TGlyphsMan::CreateDialogs() {
+  FFilesOpenDialog = std::make_unique<TOpenDialog>();
+  FFilesOpenDialog->SetTitle(ConvertTitle);
+  FFilesOpenDialog->SetFilter("Bitmaps (*.bmp)|*.bmp|All files|*");
+  FFilesOpenDialog->SetFilterIndex(1);
+  FFilesOpenDialog->SetOptions(ofHideReadOnly | ofEnableSizing | ofAllowMultiSelect);
+
+  FLogSaveDialog = std::make_unique<TSaveDialog>();
+  FLogSaveDialog->SetTitle(SaveLogTitle);
+  FLogSaveDialog->SetDefaultExt("txt");
+  FLogSaveDialog->SetFilter("Text (*.txt)|*.txt|All files|*");
+  FLogSaveDialog->SetFilterIndex(1);
+  FLogSaveDialog->SetOptions(ofHideReadOnly | ofEnableSizing | ofOverwritePrompt);
+}
+
+void TGlyphsMan::DestroyDialogs() {
+  FLogSaveDialog.reset();
+  FFilesOpenDialog.reset();
+}
+
+TOpenDialog* TGlyphsMan::FilesOpenDialog() const { return FFilesOpenDialog.get(); }
+
+TSaveDialog* TGlyphsMan::LogSaveDialog() const { return FLogSaveDialog.get(); }
+
+const std::string& TGlyphsMan::LogFileName() const { return FLogFileName; }
+
+TGlyphConvertTask* TGlyphsMan::Task() const { return FTask; }
+
+void TGlyphsMan::ChooseFiles(TStringList& List) {
+  TOpenDialog& dialog = *FFilesOpenDialog;
+  TScopeExit clear([&dialog] {
+    dialog.SetFileName(std::string());
+    dialog.ClearFiles();
+  });
+  dialog.SetFileName(std::string());
+  if (!dialog.Execute()) throw EAbort();
+  List = dialog.Files();
+}
+
+void TGlyphsMan::Convert(const TStringList& FileNames, TColor LightColor, TColor ShadowColor,
+                         const std::string& OutputDir) {
+  try {
+    TProgressDialog& dialog = TheProgressDialog();
+    auto task = std::make_unique<TGlyphConvertTask>(FileNames, LightColor, ShadowColor, OutputDir, FLogFileName);
+    FTask = task.get();
+    // Declared after the task, so it runs first: no handler can reach a destroyed
+    // task through the field or through the dialog's events.
+    TScopeExit release([this, &dialog] {
+      FTask = nullptr;
+      dialog.OnRun = nullptr;
+      dialog.OnCancelQuery = nullptr;
+    });
+    task->OnIdle = [this](TObject* Sender) { TaskIdle(Sender); };
+    task->OnProgress = [this](TObject* Sender) { TaskProgress(Sender); };
+    task->OnMessage = [this](TObject* Sender, const std::string& Text) { TaskMessage(Sender, Text); };
+    FCancelPending = false;
+
+    dialog.setWindowTitle(QString::fromStdString(ConvertTitle));
+    dialog.MessageLabel->clear();
+    dialog.NoteLabel->clear();
+    dialog.ProgressBar->setValue(0);
+    dialog.OnRun = [this](TObject* Sender) { DialogRun(Sender); };
+    dialog.OnCancelQuery = [this](TObject* Sender) { DialogCancelQuery(Sender); };
+    dialog.Execute(true);
+
+    ShowSummary(task.get());
+  } catch (const EGlyphConvertTaskError& E) {
+    throw EGlyphsManError(E.Message());
+  }
+}
+
+void TGlyphsMan::DialogRun(TObject* /*Sender*/) {
+  FTask->Perform();
+  TheProgressDialog().CloseDialog();
+}
+
+void TGlyphsMan::TaskIdle(TObject* /*Sender*/) {
+  if (FCancelPending) FTask->Cancel();
+  if (Application != nullptr)
+    Application->ProcessMessages();
+  else
+    QCoreApplication::processEvents();
+}
+
+void TGlyphsMan::TaskProgress(TObject* /*Sender*/) { TheProgressDialog().ProgressBar->setValue(FTask->Position()); }
+
+void TGlyphsMan::TaskMessage(TObject* /*Sender*/, const std::string& Text) {
+  TheProgressDialog().MessageLabel->setText(QString::fromStdString(Text));
+}
+
+void TGlyphsMan::DialogCancelQuery(TObject* /*Sender*/) {
+  if (FCancelPending) return;
+  if (QuestionBox("Cancel the task?")) FCancelPending = true;
+}
+
+void TGlyphsMan::ShowSummary(TGlyphConvertTask* Task) {
+  const int errors = Task->ErrorCount();
+  const int warnings = Task->WarningCount();
+  if (errors == 0 && warnings == 0) return;
+  char text[128];
+  std::snprintf(text, sizeof text, "There are %d errors and %d warnings.\r\n\r\nSave the log right now?", errors,
+                warnings);
+  try {
+    if (QuestionBox(text)) SaveLog();
+  } catch (const EGlyphsManError& E) {
+    if (Application != nullptr)
+      Application->ShowException(E);
+    else
+      ErrorBox(ErrorDisplayText(E.Message()));
+  } catch (const EAbort&) {
+  }
+}
+
+void TGlyphsMan::SaveLog() {
+  TSaveDialog& dialog = *FLogSaveDialog;
+  TScopeExit clear([&dialog] { dialog.SetFileName(std::string()); });
+  dialog.SetFileName(DefaultLogName);
+  if (!dialog.Execute()) throw EAbort();
+  if (!CopyFile(FLogFileName, dialog.FileName(), false)) throw EGlyphsManError("The program cannot save the log.");
+}
+
+void TGlyphsMan::DeleteLog(bool Ask) {
+  if (Ask && !QuestionBox("Delete the log?")) throw EAbort();
+  if (!DeleteFile(FLogFileName)) throw EGlyphsManError("The program cannot delete the log.");
+}
+
+bool TGlyphsMan::LogExists() const { return FileExists(FLogFileName); }

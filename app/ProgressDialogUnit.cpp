@@ -1,0 +1,137 @@
+#include "app/ProgressDialogUnit.h"
+
+#include "gui/HandlerGuard.h"
+#include "gui/Scaling.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+
+TProgressDialog* ProgressDialog = nullptr;
+
+namespace {
+
+// A dialog frame with a title and a close box only: fixed size, no help or
+// maximise buttons.
+constexpr Qt::WindowFlags DialogFrame =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
+QLabel* CreateLine(QWidget* Parent, int Top) {
+  auto* label = new QLabel(Parent);
+  SetScaledBounds(label, 10, Top, 361, 26);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // Plain text: an ampersand in a file name shows as typed.
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+}  // namespace
+
+TProgressDialog::TProgressDialog(QWidget* Parent) : QDialog(Parent, DialogFrame) {
+  setWindowTitle(QStringLiteral("Progress"));
+  setFont(DefaultFormFont(this));
+  SetScaledClientSize(this, 381, 146);
+  CreateControls();
+}
+
+TProgressDialog::~TProgressDialog() = default;
+
+void TProgressDialog::CreateControls() {
+  MessageLabel = CreateLine(this, 10);
+
+  ProgressBar = new QProgressBar(this);
+  SetScaledBounds(ProgressBar, 10, 40, 361, 26);
+  ProgressBar->setRange(0, 100);
+  ProgressBar->setValue(0);
+  ProgressBar->setTextVisible(false);
+
+  NoteLabel = CreateLine(this, 70);
+
+  CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+  SetScaledBounds(CancelButton, 250, 110, 121, 26);
+  CancelButton->setDefault(true);
+  CancelButton->setAutoDefault(true);
+  connect(CancelButton, &QPushButton::clicked, this, Guarded([this] {
+            setResult(QDialog::Rejected);
+            CancelButtonClick(this);
+          }));
+  setTabOrder(CancelButton, ProgressBar);
+}
+
+void TProgressDialog::Execute(bool Modal) {
+  // Posted before the dialog is shown, so the loop that runs once it is visible
+  // (the modal one, or the application's) delivers it.
+  QMetaObject::invokeMethod(this, [this] { WMApp(); }, Qt::QueuedConnection);
+  FModal = Modal;
+  FCloseByProgram = false;
+  FClosePending = false;
+  FRunError = nullptr;
+  if (!Modal) {
+    show();
+    return;
+  }
+  exec();
+  if (FRunError) {
+    const std::exception_ptr error = FRunError;
+    FRunError = nullptr;
+    std::rethrow_exception(error);
+  }
+}
+
+void TProgressDialog::CloseDialog() {
+  FCloseByProgram = true;
+  close();
+}
+
+void TProgressDialog::CancelButtonClick(TObject* /*Sender*/) { CloseDialog(); }
+
+bool TProgressDialog::Modal() const { return FModal; }
+
+bool TProgressDialog::CloseByProgram() const { return FCloseByProgram; }
+
+bool TProgressDialog::Running() const { return FRunDepth > 0; }
+
+void TProgressDialog::reject() { CancelButtonClick(this); }
+
+void TProgressDialog::closeEvent(QCloseEvent* Event) {
+  // Never let Qt hide the window as part of the close event: a close while OnRun
+  // runs must wait until it has returned.
+  Event->ignore();
+  if (FCloseByProgram) {
+    FClosePending = true;
+    if (FRunDepth == 0) EndShowing();
+    return;
+  }
+  RunGuarded([this] {
+    if (OnCancelQuery) OnCancelQuery(this);
+  });
+}
+
+void TProgressDialog::WMApp() {
+  std::exception_ptr error;
+  ++FRunDepth;
+  try {
+    if (OnRun) OnRun(this);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  --FRunDepth;
+  if (error) {
+    // The work failed before it could close the dialog. A modal showing carries
+    // the error out of Execute; a modeless one has no caller left to tell.
+    FCloseByProgram = true;
+    FClosePending = true;
+    if (FModal)
+      FRunError = error;
+    else
+      RunGuarded([&] { std::rethrow_exception(error); });
+  }
+  if (FRunDepth == 0 && FClosePending) EndShowing();
+}
+
+void TProgressDialog::EndShowing() {
+  FClosePending = false;
+  done(QDialog::Rejected);
+}
