@@ -103,7 +103,7 @@ TEST(FileStreamTest, AFileHeldExclusivelyIsNeitherOpenedNorEmptiedBySecondStream
   TFileStream first(path, fmCreate);
   first.WriteString("first run");
   first.Flush();
-  EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
+  EXPECT_THROW({ TFileStream second(path, fmCreate); }, EFCreateError);
   EXPECT_EQ(ReadFileBytes(path), "first run");
 }
 
