@@ -1,0 +1,299 @@
+// Runs the built varnex-convert tool as a separate process.
+
+#include "base/SysUtils.h"
+#include "tests/common/TestSupport.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using varnex_test::ReadFileBytes;
+using varnex_test::TempDir;
+using varnex_test::WriteFileBytes;
+
+const std::string kTool = std::string(VARNEX_TEST_BINARY_DIR) + "/../bin/varnex-convert";
+
+void PutLE(std::string& Out, std::uint32_t Value, int Bytes) {
+  for (int i = 0; i < Bytes; ++i) Out.push_back(static_cast<char>((Value >> (8 * i)) & 0xFF));
+}
+
+// A 2 x 2 24-bit BMP: a red pixel at the top left on a green background.
+std::string TinyGlyph() {
+  std::string bmp = "BM";
+  for (std::uint32_t v : {14u + 40u + 16u, 0u, 54u, 40u, 2u, 2u}) PutLE(bmp, v, 4);
+  PutLE(bmp, 1, 2);
+  PutLE(bmp, 24, 2);
+  for (int i = 0; i < 6; ++i) PutLE(bmp, 0, 4);
+  bmp += std::string("\x00\xFF\x00\x00\xFF\x00\x00\x00", 8);  // bottom row: green, green
+  bmp += std::string("\x00\x00\xFF\x00\xFF\x00\x00\x00", 8);  // top row: red, green
+  return bmp;
+}
+
+// The colour 0x00BBGGRR at (X, Y) of a bottom-up 24-bit BMP of height 2, width 4.
+std::uint32_t OutputPixel(const std::string& Bmp, int X, int Y) {
+  const std::size_t at = 54 + static_cast<std::size_t>(1 - Y) * 12 + 3 * static_cast<std::size_t>(X);
+  if (Bmp.size() < at + 3) return 0xFFFFFFFFu;
+  return static_cast<std::uint8_t>(Bmp[at + 2]) | static_cast<std::uint8_t>(Bmp[at + 1]) << 8 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(Bmp[at])) << 16;
+}
+
+struct TToolResult {
+  int ExitCode = -1;
+  std::string Out, Err;
+};
+
+// Starts the tool in Cwd with stdout and stderr sent to files under Cwd (or
+// stderr to ErrFd when it is set); returns the child's process id.
+pid_t StartTool(const std::vector<std::string>& Args, const std::string& Cwd, int ErrFd = -1) {
+  std::vector<std::string> argv{kTool};
+  argv.insert(argv.end(), Args.begin(), Args.end());
+  std::vector<char*> raw;
+  for (std::string& arg : argv) raw.push_back(arg.data());
+  raw.push_back(nullptr);
+  const std::string outPath = Cwd + "/.stdout", errPath = Cwd + "/.stderr";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ErrFd >= 0 ? ErrFd : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || ::chdir(Cwd.c_str()) != 0) ::_exit(127);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    ::execv(kTool.c_str(), raw.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int WaitExit(pid_t Pid) {
+  int status = 0;
+  while (::waitpid(Pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs the tool to its end and collects its exit code and output.
+TToolResult RunTool(const std::vector<std::string>& Args, const std::string& Cwd) {
+  TToolResult result;
+  result.ExitCode = WaitExit(StartTool(Args, Cwd));
+  result.Out = ReadFileBytes(Cwd + "/.stdout");
+  result.Err = ReadFileBytes(Cwd + "/.stderr");
+  ::unlink((Cwd + "/.stdout").c_str());
+  ::unlink((Cwd + "/.stderr").c_str());
+  return result;
+}
+
+std::string MaskTimes(const std::string& Log) {
+  static const std::regex stamp("(Start time: |End time: )\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n");
+  return std::regex_replace(Log, stamp, "$1<time>\r\n");
+}
+
+std::string Lines(std::initializer_list<std::string> Lines) {
+  std::string text;
+  for (const std::string& line : Lines) text += line + "\r\n";
+  return text;
+}
+
+class VarnexConvertTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (::access(kTool.c_str(), X_OK) != 0) GTEST_SKIP() << "varnex-convert is not built at " << kTool;
+  }
+  std::string Source(const std::string& Name) {
+    const std::string path = Dir / Name;
+    WriteFileBytes(path, TinyGlyph());
+    return path;
+  }
+  TempDir Dir;
+  const std::string OutDir = Dir / "out";
+};
+
+}  // namespace
+
+TEST_F(VarnexConvertTest, HelpDescribesTheUsage) {
+  const TToolResult result = RunTool({"--help"}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0);
+  EXPECT_EQ(result.Out.rfind(
+                "Usage: varnex-convert [--light RRGGBB] [--shadow RRGGBB] --output DIR [--log FILE] FILE...\n", 0),
+            0u)
+      << result.Out;
+  for (const char* option : {"--light", "--shadow", "--output", "--log", "--help"})
+    EXPECT_NE(result.Out.find(std::string("\n  ") + option), std::string::npos) << option;
+  EXPECT_EQ(result.Err, "");
+}
+
+TEST_F(VarnexConvertTest, UsageErrorsExitWithTwoAndOneLineNamingTheFault) {
+  const std::string a = Source("a.bmp");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "no output directory (use --output DIR)"},
+      {{a}, "no output directory (use --output DIR)"},
+      {{"--output", OutDir}, "no files to convert"},
+      {{"--output", OutDir, "--verbose", a}, "unknown option: --verbose"},
+      {{"--output", OutDir, "--help=yes", a}, "unknown option: --help=yes"},
+      {{"--output", OutDir, "--light", "12345G", a}, "bad colour for --light: '12345G' (expected RRGGBB)"},
+      {{"--output", OutDir, "--shadow=FFF", a}, "bad colour for --shadow: 'FFF' (expected RRGGBB)"},
+      {{"--output", OutDir, "--light", "", a}, "bad colour for --light: '' (expected RRGGBB)"},
+      {{"--output", OutDir, a, "--shadow"}, "option --shadow needs a value"},
+      {{"--output=", a}, "the output directory is empty"},
+      {{"--output", OutDir, "--log=", a}, "the log file name is empty"},
+  };
+  for (const auto& [args, fault] : cases) {
+    const TToolResult result = RunTool(args, Dir.Path());
+    EXPECT_EQ(result.ExitCode, 2) << fault;
+    EXPECT_EQ(result.Err, "varnex-convert: " + fault + "; try 'varnex-convert --help'\n");
+    EXPECT_EQ(result.Out, "");
+  }
+  EXPECT_FALSE(DirectoryExists(OutDir));
+  EXPECT_FALSE(FileExists(Dir / "Log.txt"));
+}
+
+TEST_F(VarnexConvertTest, CleanRunExitsZeroWithTheLogInTheCurrentDirectory) {
+  const std::string a = Source("a.bmp"), b = Source("b.bmp");
+  const TToolResult result = RunTool({"--output", OutDir, a, b}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0);
+  EXPECT_EQ(result.Err, "");
+  EXPECT_EQ(result.Out, "");
+  EXPECT_EQ(MaskTimes(ReadFileBytes(Dir / "Log.txt")),
+            Lines({"Start time: <time>", "Creates output directory: " + OutDir, "Created output directory: " + OutDir,
+                   "Converts: " + a, "Converted: " + a, "Converts: " + b, "Converted: " + b, "Task completed",
+                   "Errors: 0", "Warnings: 0", "End time: <time>"}));
+  const std::string out = ReadFileBytes(OutDir + "/a.bmp");
+  EXPECT_EQ(OutputPixel(out, 0, 0), 0x0000FFu);
+  EXPECT_EQ(OutputPixel(out, 2, 0), 0x808080u);
+  EXPECT_EQ(OutputPixel(out, 3, 1), 0xFFFFFFu);
+  EXPECT_EQ(OutputPixel(out, 2, 1), 0x00FF00u);
+  EXPECT_TRUE(FileExists(OutDir + "/b.bmp"));
+}
+
+TEST_F(VarnexConvertTest, WebColoursAreTurnedIntoProgramColours) {
+  const std::string a = Source("a.bmp");
+  const TToolResult result =
+      RunTool({"--light", "102030", "--shadow=#a0B0c0", "--log", Dir / "run.log", "--output", OutDir, "--", a},
+              Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  const std::string out = ReadFileBytes(OutDir + "/a.bmp");
+  EXPECT_EQ(OutputPixel(out, 3, 1), 0x302010u);
+  EXPECT_EQ(OutputPixel(out, 2, 0), 0xC0B0A0u);
+  EXPECT_TRUE(FileExists(Dir / "run.log"));
+  EXPECT_FALSE(FileExists(Dir / "Log.txt"));
+}
+
+TEST_F(VarnexConvertTest, LoggedErrorsExitWithOne) {
+  const std::string a = Source("a.bmp");
+  const std::string missing = Dir / "missing.bmp";
+  const TToolResult result = RunTool({"--output", OutDir, missing, a, a}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.Err, "varnex-convert: errors: 2, warnings: 0 (see Log.txt)\n");
+  const std::string log = ReadFileBytes(Dir / "Log.txt");
+  EXPECT_NE(log.find("\r\n[Error] Cannot load glyph from file: " + missing + "\r\n"), std::string::npos);
+  EXPECT_NE(log.find("\r\n[Error] Output file already exists: " + OutDir + "/a.bmp\r\n"), std::string::npos);
+  EXPECT_NE(log.find("\r\nErrors: 2\r\n"), std::string::npos);
+}
+
+TEST_F(VarnexConvertTest, LogThatCannotBeCreatedExitsWithThreeAndConvertsNothing) {
+  const std::string a = Source("a.bmp");
+  const std::string logPath = Dir / "no/such/dir/Log.txt";
+  const TToolResult result = RunTool({"--output", OutDir, "--log", logPath, a}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 3);
+  EXPECT_EQ(result.Err, "varnex-convert: The program cannot create a log file. (" + logPath + ")\n");
+  EXPECT_FALSE(DirectoryExists(OutDir));
+}
+
+TEST_F(VarnexConvertTest, ProgressIsShownOnATerminalOnly) {
+  const std::string a = Source("first.bmp"), b = Source("second.bmp");
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const pid_t pid = StartTool({"--output", OutDir, a, b}, Dir.Path(), slave);
+  ::close(slave);
+  std::string screen;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // EIO once the tool has closed the terminal
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(master);
+  EXPECT_EQ(WaitExit(pid), 0);
+  EXPECT_NE(screen.find("\r  0% first.bmp"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r 50% second.bmp"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r100% second.bmp"), std::string::npos) << screen;
+  EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+  EXPECT_EQ(screen.find('\n'), std::string::npos);
+}
+
+TEST_F(VarnexConvertTest, InterruptStopsAtTheNextFileBoundary) {
+  const std::string a = Source("a.bmp"), c = Source("c.bmp");
+  // Reading from a FIFO blocks the tool inside the second file until the test feeds it.
+  const std::string fifo = Dir / "b.bmp";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t pid = StartTool({"--output", OutDir, a, fifo, c}, Dir.Path());
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!FileExists(OutDir + "/a.bmp") && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(FileExists(OutDir + "/a.bmp"));
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  // Feed the FIFO if the tool opens it; it may also stop before doing so.
+  int status = 0;
+  pid_t ended = 0;
+  bool fed = false;
+  while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+    const int fd = fed ? -1 : ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+      fed = true;
+      const std::string glyph = TinyGlyph();
+      EXPECT_EQ(::write(fd, glyph.data(), glyph.size()), static_cast<ssize_t>(glyph.size()));
+      ::close(fd);
+    }
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_EQ(ended, pid) << "the tool did not end";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string log = ReadFileBytes(Dir / "Log.txt");
+  EXPECT_NE(log.find("\r\n[Warning] Task canceled by user.\r\nTask canceled\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\r\nWarnings: 1\r\n"), std::string::npos);
+  EXPECT_EQ(log.find("Converts: " + c), std::string::npos);
+  EXPECT_FALSE(FileExists(OutDir + "/c.bmp"));
+  // Whatever was written is a whole glyph, and no temporary file is left behind.
+  EXPECT_EQ(ReadFileBytes(OutDir + "/a.bmp").size(), 54u + 2u * 12u);
+  DIR* dir = ::opendir(OutDir.c_str());
+  ASSERT_NE(dir, nullptr);
+  for (dirent* entry = ::readdir(dir); entry != nullptr; entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    EXPECT_TRUE(name == "a.bmp" || name == "b.bmp") << name;
+    EXPECT_EQ(ReadFileBytes(OutDir + "/" + name).size(), 54u + 2u * 12u) << name;
+  }
+  ::closedir(dir);
+}
+
+TEST_F(VarnexConvertTest, ConvertsTheConformanceSetOfGoodFiles) {
+  const std::string suite = VARNEX_BMPSUITE_DIR;
+  if (suite.empty()) GTEST_SKIP() << "VARNEX_BMPSUITE_DIR is not set";
+  std::vector<std::string> files;
+  DIR* dir = ::opendir((suite + "/g").c_str());
+  ASSERT_NE(dir, nullptr) << suite << "/g";
+  for (dirent* entry = ::readdir(dir); entry != nullptr; entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".bmp") files.push_back(suite + "/g/" + name);
+  }
+  ::closedir(dir);
+  ASSERT_FALSE(files.empty());
+  std::vector<std::string> args{"--output", OutDir};
+  args.insert(args.end(), files.begin(), files.end());
+  const TToolResult result = RunTool(args, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0) << ReadFileBytes(Dir / "Log.txt");
+  for (const std::string& file : files) EXPECT_TRUE(FileExists(OutDir + "/" + ExtractFileName(file))) << file;
+}
