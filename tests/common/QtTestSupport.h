@@ -1,9 +1,9 @@
 #pragma once
 // One offscreen QApplication (and the program's TApplication) per test program.
 // Including this header registers a GoogleTest environment that creates them
-// before the first test and destroys them after the last. HOME, XDG_CONFIG_HOME
-// and XDG_CACHE_HOME point at fresh temporary folders for the whole program, so
-// nothing a test runs can write into the real home directory.
+// before the first test and destroys them after the last. HOME, XDG_CONFIG_HOME,
+// XDG_CACHE_HOME and XDG_RUNTIME_DIR point at fresh temporary folders for the
+// whole program, so nothing a test runs can write into the real home directory.
 
 #include "gui/Application.h"
 #include "tests/common/TestSupport.h"
@@ -29,9 +29,11 @@ public:
     FHome = std::make_unique<TempDir>();
     FConfig = std::make_unique<TempDir>();
     FCache = std::make_unique<TempDir>();
+    FRuntime = std::make_unique<TempDir>();
     ::setenv("HOME", FHome->Path().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", FConfig->Path().c_str(), 1);
     ::setenv("XDG_CACHE_HOME", FCache->Path().c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", FRuntime->Path().c_str(), 1);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     FApp = std::make_unique<QApplication>(FArgc, FArgv);
     QApplication::setQuitOnLastWindowClosed(false);
@@ -59,7 +61,7 @@ private:
   int FArgc = 1;
   char FArg0[8] = "varnex";
   char* FArgv[2] = {FArg0, nullptr};
-  std::unique_ptr<TempDir> FHome, FConfig, FCache;
+  std::unique_ptr<TempDir> FHome, FConfig, FCache, FRuntime;
   std::unique_ptr<QApplication> FApp;
   std::unique_ptr<TApplication> FApplication;
   static inline QtTestEnvironment* FInstance = nullptr;
