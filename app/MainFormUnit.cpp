@@ -1,0 +1,264 @@
+#include "app/MainFormUnit.h"
+
+#include "app/GlyphsMan.h"
+#include "app/InputMan.h"
+#include "app/SettingsMan.h"
+#include "gui/Application.h"
+#include "gui/HandlerGuard.h"
+#include "gui/MessageBoxes.h"
+#include "gui/Scaling.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include <cstdio>
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+// The dynamic property of a swatch that holds its colour exactly as set: the
+// palette cannot keep a colour's top byte.
+constexpr const char* ColorProperty = "varnexColor";
+
+QColor ToQColor(TColor Value) {
+  return QColor(static_cast<int>(Value & 0xFF), static_cast<int>((Value >> 8) & 0xFF),
+                static_cast<int>((Value >> 16) & 0xFF));
+}
+
+}  // namespace
+
+TMainFormSetup TMainFormSetup::Program() {
+  TMainFormSetup setup;
+  setup.LogFileName = ::LogFileName;
+  setup.HelpFileName = ::HelpFileName;
+  setup.SettingsFileName = ::SettingsFileName;
+  // Qt has already taken its own options (such as -platform) out of the list.
+  const QStringList arguments = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) setup.Parameters.push_back(arguments.at(i).toStdString());
+  return setup;
+}
+
+TMainForm::TMainForm(const TMainFormSetup& Setup, QWidget* Parent) : QMainWindow(Parent), FSetup(Setup) {
+  // The settings load inside Init reaches the window through MainForm.
+  MainForm = this;
+  try {
+    CreateControls();
+    CreateActions();
+    CreateMenu();
+    Init();
+  } catch (...) {
+    if (Application != nullptr) Application->SetOnIdle(nullptr);
+    if (MainForm == this) MainForm = nullptr;
+    throw;
+  }
+}
+
+TMainForm::~TMainForm() {
+  if (Application != nullptr && Application->IdleHooked()) Application->SetOnIdle(nullptr);
+  FreeManagers();
+  if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::CreateControls() {
+  setWindowTitle(QStringLiteral("Varnex"));
+  // A fixed frame with a system menu and a minimise button, but no maximise.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  auto* client = new QWidget(this);
+  setCentralWidget(client);
+  client->setFont(DefaultFormFont(client));
+  SetScaledClientSize(client, 376, 136);
+
+  auto label = [client](int Left, int Top, int Width, int Height, const char* Text) {
+    auto* l = new QLabel(QString::fromUtf8(Text), client);
+    l->setTextFormat(Qt::PlainText);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    SetScaledBounds(l, Left, Top, Width, Height);
+    return l;
+  };
+  auto swatch = [client](int Left, int Top) {
+    auto* l = new QLabel(client);
+    l->setAutoFillBackground(true);
+    SetScaledBounds(l, Left, Top, 16, 16);
+    return l;
+  };
+  auto button = [client](int Left, int Top) {
+    auto* b = new QPushButton(QStringLiteral("..."), client);
+    b->setAutoDefault(false);
+    SetScaledBounds(b, Left, Top, 26, 26);
+    return b;
+  };
+
+  Label1 = label(10, 10, 161, 26, "&Light color:");
+  Label2 = swatch(180, 15);
+  Label3 = label(205, 10, 131, 26, "[256, 256, 256]");
+  Button1 = button(340, 10);
+  Label4 = label(10, 40, 161, 26, "&Shadow color:");
+  Label5 = swatch(180, 45);
+  Label6 = label(205, 40, 131, 26, "[128, 128, 128]");
+  Button2 = button(340, 40);
+  Label7 = label(10, 70, 356, 26, "&Output directory:");
+  Edit1 = new QLineEdit(client);
+  SetScaledBounds(Edit1, 30, 100, 306, 23);
+  Button3 = button(340, 100);
+
+  // The three captions mark their accelerator; the colour texts show '&' as typed.
+  for (QLabel* caption : {Label1, Label4, Label7}) caption->setTextFormat(Qt::AutoText);
+  Label1->setBuddy(Button1);
+  Label4->setBuddy(Button2);
+  Label7->setBuddy(Edit1);
+  for (QLabel* l : {Label1, Label2, Label3, Label4, Label5, Label6, Label7}) l->setFocusPolicy(Qt::NoFocus);
+  setTabOrder(Button1, Button2);
+  setTabOrder(Button2, Edit1);
+  setTabOrder(Edit1, Button3);
+  Edit1->installEventFilter(this);
+}
+
+void TMainForm::CreateActions() {
+  auto action = [this](const char* Name, const char* Category, const char* Text, void (TMainForm::*Handler)()) {
+    auto* a = new QAction(QString::fromUtf8(Text), this);
+    a->setObjectName(QString::fromUtf8(Name));
+    a->setProperty("category", QString::fromUtf8(Category));
+    connect(a, &QAction::triggered, this, [this, Handler] { RunGuarded([this, Handler] { (this->*Handler)(); }); });
+    // Added to the window, a shortcut works wherever the focus is in it.
+    addAction(a);
+    return a;
+  };
+  GlyphsConvertFilesAc = action("GlyphsConvertFilesAc", "Glyphs", "&Convert...", &TMainForm::GlyphsConvertFilesAcExecute);
+  GlyphsConvertFilesAc->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  GlyphsConvertAc = action("GlyphsConvertAc", "Glyphs", "", &TMainForm::GlyphsConvertAcExecute);
+  GlyphsConvertAc->setVisible(false);
+  GlyphsSaveLogAsAc = action("GlyphsSaveLogAsAc", "Glyphs", "&Save Log As...", &TMainForm::GlyphsSaveLogAsAcExecute);
+  GlyphsSaveLogAsAc->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  GlyphsDeleteLogAc = action("GlyphsDeleteLogAc", "Glyphs", "&Delete Log...", &TMainForm::GlyphsDeleteLogAcExecute);
+  GlyphsExitAc = action("GlyphsExitAc", "Glyphs", "E&xit", &TMainForm::GlyphsExitAcExecute);
+  HelpContentsAc = action("HelpContentsAc", "Help", "&Contents...", &TMainForm::HelpContentsAcExecute);
+  HelpContentsAc->setShortcut(QKeySequence(Qt::Key_F1));
+  HelpAboutAc = action("HelpAboutAc", "Help", "&About", &TMainForm::HelpAboutAcExecute);
+  InputLightColorAc = action("InputLightColorAc", "Input", "", &TMainForm::InputLightColorAcExecute);
+  InputShadowColorAc = action("InputShadowColorAc", "Input", "", &TMainForm::InputShadowColorAcExecute);
+  InputOutputDirAc = action("InputOutputDirAc", "Input", "", &TMainForm::InputOutputDirAcExecute);
+
+  // Each button keeps its own caption and follows its action's enabled state.
+  const std::pair<QPushButton*, QAction*> links[] = {
+      {Button1, InputLightColorAc}, {Button2, InputShadowColorAc}, {Button3, InputOutputDirAc}};
+  for (auto [b, a] : links) {
+    connect(b, &QPushButton::clicked, a, [a] { a->trigger(); });
+    connect(a, &QAction::changed, b, [a, b] { b->setEnabled(a->isEnabled()); });
+  }
+  // Qt never enables or disables an action by itself, so nothing stands for an
+  // update handler here: only UpdateLogActions changes an action's state.
+}
+
+void TMainForm::CreateMenu() {
+  GlyphsMenu = menuBar()->addMenu(QStringLiteral("&Glyphs"));
+  GlyphsMenu->addAction(GlyphsConvertFilesAc);
+  GlyphsMenu->addSeparator();
+  GlyphsMenu->addAction(GlyphsSaveLogAsAc);
+  GlyphsMenu->addAction(GlyphsDeleteLogAc);
+  GlyphsMenu->addSeparator();
+  GlyphsMenu->addAction(GlyphsExitAc);
+  HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  HelpMenu->addAction(HelpContentsAc);
+  HelpMenu->addSeparator();
+  HelpMenu->addAction(HelpAboutAc);
+}
+
+void TMainForm::Init() {
+  try {
+    Application->SetOnIdle([this](TObject* Sender) { ApplicationIdle(Sender); });
+    setAcceptDrops(true);
+    FGlyphsMan = std::make_unique<TGlyphsMan>(FSetup.LogFileName);
+    FHelpMan = std::make_unique<THelpMan>(FSetup.HelpFileName, FSetup.OpenDocument);
+    FInputMan = std::make_unique<TInputMan>();
+    FSettingsMan = std::make_unique<TSettingsMan>(FSetup.SettingsFileName);
+    FFileList = std::make_unique<TStringList>();
+    SetLightColor(0xFFFFFF);
+    SetShadowColor(0x808080);
+    SetOutputDir(DefaultOutputDir());
+    UpdateLogActions();
+    FSettingsMan->Load();
+    Button1->setFocus();
+  } catch (...) {
+    FreeManagers();
+    throw;
+  }
+}
+
+void TMainForm::FreeManagers() {
+  FFileList.reset();
+  FSettingsMan.reset();
+  FInputMan.reset();
+  FHelpMan.reset();
+  FGlyphsMan.reset();
+}
+
+TGlyphsMan* TMainForm::GlyphsMan() const { return FGlyphsMan.get(); }
+THelpMan* TMainForm::HelpMan() const { return FHelpMan.get(); }
+TInputMan* TMainForm::InputMan() const { return FInputMan.get(); }
+TSettingsMan* TMainForm::SettingsMan() const { return FSettingsMan.get(); }
+TStringList* TMainForm::FileList() const { return FFileList.get(); }
+
+TColor TMainForm::GetLightColor() const { return Label2->property(ColorProperty).value<TColor>(); }
+
+void TMainForm::SetLightColor(TColor Value) { ShowColor(Label2, Label3, Value); }
+
+TColor TMainForm::GetShadowColor() const { return Label5->property(ColorProperty).value<TColor>(); }
+
+void TMainForm::SetShadowColor(TColor Value) { ShowColor(Label5, Label6, Value); }
+
+std::string TMainForm::GetOutputDir() const {
+  std::string dir = Edit1->text().toStdString();
+  if (dir.empty()) throw EInvalidFormInput("Specify the path of a directory.", Edit1);
+  return dir;
+}
+
+void TMainForm::SetOutputDir(const std::string& Value) { Edit1->setText(QString::fromStdString(Value)); }
+
+void TMainForm::CheckOutputDir() const { (void)GetOutputDir(); }
+
+void TMainForm::ShowColor(QLabel* Swatch, QLabel* Text, TColor Value) {
+  Swatch->setProperty(ColorProperty, QVariant::fromValue<TColor>(Value));
+  QPalette palette = Swatch->palette();
+  palette.setColor(QPalette::Window, ToQColor(Value));
+  Swatch->setPalette(palette);
+  char text[48];
+  std::snprintf(text, sizeof text, "[%u, %u, %u]", Value & 0xFFu, (Value >> 8) & 0xFFu, (Value >> 16) & 0xFFu);
+  Text->setText(QString::fromLatin1(text));
+}
+
+int TMainForm::Left() const { return x(); }
+
+void TMainForm::SetLeft(int Value) {
+  // Moving marks the window as placed by the program; an unchanged value keeps
+  // the system's own placement.
+  if (Value != x()) move(Value, y());
+}
+
+int TMainForm::Top() const { return y(); }
+
+void TMainForm::SetTop(int Value) {
+  if (Value != y()) move(x(), Value);
+}
+
+void TMainForm::UpdateLogActions() {
+  const bool exists = FGlyphsMan->LogExists();
+  GlyphsSaveLogAsAc->setEnabled(exists);
+  GlyphsDeleteLogAc->setEnabled(exists);
+}
+
+void TMainForm::ApplicationIdle(TObject*) {
+  Application->SetOnIdle(nullptr);
+  CheckParameters();
+}
+
+void TMainForm::CheckParameters() {
+  if (!FSetup.Parameters.empty()) ErrorBox("This program does not accept parameters.");
+}

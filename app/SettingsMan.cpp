@@ -1,0 +1,75 @@
+#include "app/SettingsMan.h"
+
+#include "app/GlyphsMan.h"
+#include "app/MainFormUnit.h"
+#include "base/SysUtils.h"
+#include "gui/FileDialogs.h"
+#include "support/IniFiles.h"
+
+const std::string SettingsFileName = ProgramDir() + "Settings.ini";
+
+namespace {
+
+const std::string MainFormSection = "MainForm";
+const std::string SystemSection = "System";
+const std::string FilesFilterKey = "GlyphsMan.FilesOpenDialog.FilterIndex";
+const std::string LogFilterKey = "GlyphsMan.LogSaveDialog.FilterIndex";
+constexpr char Quote = '"';
+
+}  // namespace
+
+TSettingsMan::TSettingsMan(const std::string& FileName) : FFileName(FileName) {}
+
+const std::string& TSettingsMan::FileName() const { return FFileName; }
+
+void TSettingsMan::Load() {
+  if (!FileExists(FFileName)) return;
+  TMainForm& form = *MainForm;
+  TGlyphsMan& glyphs = *form.GlyphsMan();
+  // A file that exists but cannot be read fails here with the file layer's own
+  // message, which names the cause better than a general one would.
+  TVarIniFile ini(FFileName);
+  try {
+    // Each value is applied as soon as it is read, so the values before a
+    // malformed key stay applied.
+    form.SetLeft(ini.ReadInteger(MainFormSection, "Left", form.Left()));
+    form.SetTop(ini.ReadInteger(MainFormSection, "Top", form.Top()));
+    TOpenDialog& files = *glyphs.FilesOpenDialog();
+    files.SetFilterIndex(ini.ReadInteger(MainFormSection, FilesFilterKey, files.FilterIndex()));
+    TSaveDialog& log = *glyphs.LogSaveDialog();
+    log.SetFilterIndex(ini.ReadInteger(MainFormSection, LogFilterKey, log.FilterIndex()));
+    form.SetLightColor(static_cast<TColor>(
+        ini.ReadInteger(MainFormSection, "LightColor", static_cast<int>(form.GetLightColor()))));
+    form.SetShadowColor(static_cast<TColor>(
+        ini.ReadInteger(MainFormSection, "ShadowColor", static_cast<int>(form.GetShadowColor()))));
+    form.SetOutputDir(ini.ReadQuotedString(MainFormSection, "OutputDir", Quote, form.GetOutputDir()));
+    // A directory that no longer exists leaves the current one as it is.
+    SetCurrentDir(ini.ReadQuotedString(SystemSection, "CurrentDir", Quote, GetCurrentDir()));
+  } catch (const EIniFileException&) {
+    throw ESettingsManError(SettingsLoadError);
+  }
+}
+
+void TSettingsMan::Save() {
+  TMainForm& form = *MainForm;
+  TGlyphsMan& glyphs = *form.GlyphsMan();
+  try {
+    TVarIniFile ini(FFileName);
+    ini.Clear();
+    ini.WriteInteger(MainFormSection, "Left", form.Left());
+    ini.WriteInteger(MainFormSection, "Top", form.Top());
+    ini.WriteInteger(MainFormSection, FilesFilterKey, glyphs.FilesOpenDialog()->FilterIndex());
+    ini.WriteInteger(MainFormSection, LogFilterKey, glyphs.LogSaveDialog()->FilterIndex());
+    ini.WriteInteger(MainFormSection, "LightColor", static_cast<int>(form.GetLightColor()));
+    ini.WriteInteger(MainFormSection, "ShadowColor", static_cast<int>(form.GetShadowColor()));
+    ini.WriteQuotedString(MainFormSection, "OutputDir", Quote, form.GetOutputDir());
+    ini.WriteQuotedString(SystemSection, "CurrentDir", Quote, GetCurrentDir());
+    ini.UpdateFile();
+  } catch (const EIniFileException&) {
+    throw ESettingsManError(SettingsSaveError);
+  } catch (const EStreamError&) {
+    // An unreadable old file or a folder that cannot take the new one: the user
+    // is told in the same words, and the window stays open to try again.
+    throw ESettingsManError(SettingsSaveError);
+  }
+}
