@@ -1,0 +1,353 @@
+#include "app/GlyphConvertCommand.h"
+
+#include "base/Graphics.h"
+#include "base/SysUtils.h"
+#include "tests/common/BmpFixtures.h"
+#include "tests/common/TestSupport.h"
+
+#include <csignal>
+#include <filesystem>
+#include <random>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using varnex_test::BuildBmp;
+using varnex_test::ReadFileBytes;
+using varnex_test::TBmpFixture;
+using varnex_test::TempDir;
+using varnex_test::WriteFileBytes;
+
+namespace {
+
+constexpr TColor kWhite = 0xFFFFFF;
+
+// A 24-bit pixel value as the file stores it: blue in the low byte.
+std::uint32_t ToBgr(TColor c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
+
+TBmpFixture Rgb24(int Width, int Height, const std::vector<TColor>& Colours) {
+  TBmpFixture f;
+  f.Width = Width;
+  f.Height = Height;
+  for (const TColor c : Colours) f.Pixels.push_back(ToBgr(c));
+  return f;
+}
+
+std::vector<TColor> Colours(const TBitmap& Bitmap, int X0, int Width) {
+  std::vector<TColor> out;
+  for (int y = 0; y < Bitmap.Height(); ++y)
+    for (int x = X0; x < X0 + Width; ++x) out.push_back(Bitmap.Canvas()->Pixel(x, y));
+  return out;
+}
+
+// The rule exactly as written down: in place, rows bottom-up, columns right to left.
+std::vector<TColor> ReferenceRule(std::vector<TColor> Image, int W, int H, TColor Light, TColor Shadow) {
+  const TColor bg = Image[static_cast<std::size_t>((H - 1) * W)];
+  const auto at = [&](int x, int y) -> TColor& { return Image[static_cast<std::size_t>(y * W + x)]; };
+  const auto ink = [&](TColor c) { return c != bg && c != kWhite; };
+  for (int y = H - 1; y >= 0; --y)
+    for (int x = W - 1; x >= 0; --x) {
+      if (ink(at(x, y))) at(x, y) = Shadow;
+      else if (x > 0 && y > 0 && ink(at(x - 1, y - 1))) at(x, y) = Light;
+      else at(x, y) = bg;
+    }
+  return Image;
+}
+
+std::size_t FilesIn(const std::string& Dir) {
+  return static_cast<std::size_t>(
+      std::distance(std::filesystem::directory_iterator(Dir), std::filesystem::directory_iterator()));
+}
+
+class GlyphCommand : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::filesystem::create_directory(FDir / "src");
+    std::filesystem::create_directory(FDir / "out");
+  }
+  std::string Source(const std::string& Name) const { return FDir / ("src/" + Name); }
+  std::string Out() const { return FDir / "out"; }
+  std::string Write(const std::string& Name, const std::string& Bytes) const {
+    WriteFileBytes(Source(Name), Bytes);
+    return Source(Name);
+  }
+  void Convert(const std::string& Path, TColor Light = 0xFFFFFF, TColor Shadow = 0x808080) const {
+    TGlyphConvertCommand(Path, Light, Shadow, Out()).Execute();
+  }
+  TempDir FDir;
+};
+
+}  // namespace
+
+TEST_F(GlyphCommand, WorkedExample) {
+  const TColor B = 0xFF00FF, W = kWhite, I = 0x123456, light = 0x00C0C0, shadow = 0x404040;
+  const std::vector<TColor> source = {B, I, W, B,  //
+                                      B, I, I, B,  //
+                                      B, B, B, B};
+  Convert(Write("example.bmp", BuildBmp(Rgb24(4, 3, source))), light, shadow);
+  TBitmap out;
+  out.LoadFromFile(Out() + "/example.bmp");
+  ASSERT_EQ(out.Width(), 8);
+  ASSERT_EQ(out.Height(), 3);
+  EXPECT_EQ(out.BitCount(), 24);
+  EXPECT_EQ(Colours(out, 0, 4), source);
+  EXPECT_EQ(Colours(out, 4, 4), (std::vector<TColor>{B, shadow, B, B,  //
+                                                     B, shadow, shadow, B,  //
+                                                     B, B, light, light}));
+}
+
+TEST(DisabledImage, MatchesTheInPlaceVisitOnRandomGlyphs) {
+  std::mt19937 random(20240611);
+  const TColor palette[] = {0xFF00FF, kWhite, 0x000000, 0x123456, 0x808080};
+  for (int round = 0; round < 300; ++round) {
+    const int w = 1 + static_cast<int>(random() % 9), h = 1 + static_cast<int>(random() % 9);
+    std::vector<TColor> image;
+    for (int i = 0; i < w * h; ++i) image.push_back(palette[random() % 5]);
+    // Light and shadow may coincide with paper colours; the result must not depend on it.
+    const TColor light = palette[random() % 5], shadow = palette[random() % 5];
+    TBitmap work;
+    work.SetWidth(w);
+    work.SetHeight(h);
+    for (int i = 0; i < w * h; ++i) work.Canvas()->SetPixel(i % w, i / w, image[static_cast<std::size_t>(i)]);
+    MakeDisabledImage(work, light, shadow);
+    ASSERT_EQ(Colours(work, 0, w), ReferenceRule(image, w, h, light, shadow)) << "round " << round;
+  }
+  TBitmap paletted;
+  paletted.SetPixelFormat(pf8bit);
+  paletted.SetWidth(1);
+  paletted.SetHeight(1);
+  EXPECT_THROW(MakeDisabledImage(paletted, 0, 0), EInvalidGraphicOperation);
+}
+
+TEST_F(GlyphCommand, PalettedGlyphKeepsItsTableAndTakesTheNearestEntries) {
+  TBmpFixture f;
+  f.BitCount = 4;
+  f.Palette = {0xFF00FF, 0x000000, kWhite, 0x7F7F7F, 0x00FFFF};
+  f.Width = 3;
+  f.Height = 3;
+  f.Pixels = {1, 0, 2,  //
+              0, 0, 4,  //
+              0, 2, 0};
+  Convert(Write("pal.bmp", BuildBmp(f)), 0x00F0F0, 0x808080);
+  TBitmap out;
+  out.LoadFromFile(Out() + "/pal.bmp");
+  EXPECT_EQ(out.BitCount(), 4);
+  EXPECT_EQ(out.Palette(), f.Palette);
+  std::vector<unsigned> right;
+  for (int y = 0; y < 3; ++y)
+    for (int x = 3; x < 6; ++x) right.push_back((out.ScanLine(y)[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0F);
+  // Ink becomes 0x808080 (nearest entry 3), the highlight 0x00F0F0 (entry 4), paper entry 0;
+  // the highlight of the ink at (2, 1) falls outside the image.
+  EXPECT_EQ(right, (std::vector<unsigned>{3, 0, 0,  //
+                                          0, 4, 3,  //
+                                          0, 0, 0}));
+  std::vector<unsigned> left;
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) left.push_back((out.ScanLine(y)[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0F);
+  EXPECT_EQ(left, f.Pixels);
+}
+
+TEST_F(GlyphCommand, OneByOneAndEmptyGlyphs) {
+  Convert(Write("dot.bmp", BuildBmp(Rgb24(1, 1, {0x123456}))));
+  TBitmap out;
+  out.LoadFromFile(Out() + "/dot.bmp");
+  EXPECT_EQ(Colours(out, 0, 2), (std::vector<TColor>{0x123456, 0x123456}));
+
+  TBmpFixture empty;
+  empty.BitCount = 8;
+  empty.Palette = {0x0000FF};
+  empty.Height = 5;
+  const std::string path = Write("empty.bmp", BuildBmp(empty));
+  TBitmap loaded;
+  loaded.LoadFromFile(path);
+  Convert(path);
+  const std::vector<std::uint8_t> unchanged = loaded.SaveToMemory();
+  EXPECT_EQ(ReadFileBytes(Out() + "/empty.bmp"), std::string(unchanged.begin(), unchanged.end()));
+}
+
+TEST_F(GlyphCommand, TargetPathAndExistingFiles) {
+  const std::string path = Write("g.bmp", BuildBmp(Rgb24(2, 1, {0x000001, 0x000002})));
+  TGlyphConvertCommand(path, 0, 0, Out() + "/").Execute();
+  const std::string first = ReadFileBytes(Out() + "/g.bmp");
+  EXPECT_FALSE(first.empty());
+  // With or without the trailing delimiter the target is the same file, which is never replaced.
+  EXPECT_THROW_MSG(TGlyphConvertCommand(path, 1, 1, Out()).Execute(), EGlyphConvertError,
+                   "Output file already exists: " + Out() + "/g.bmp");
+  EXPECT_EQ(ReadFileBytes(Out() + "/g.bmp"), first);
+  const std::string original = ReadFileBytes(path);
+  EXPECT_THROW_MSG(TGlyphConvertCommand(path, 0, 0, FDir / "src").Execute(), EGlyphConvertError,
+                   "Output file already exists: " + Source("g.bmp"));
+  EXPECT_EQ(ReadFileBytes(path), original);
+}
+
+TEST_F(GlyphCommand, ANameTakenAfterTheCheckIsNotReplaced) {
+  // A dangling link is not a file to the existence check, yet it takes the name.
+  const std::string path = Write("race.bmp", BuildBmp(Rgb24(1, 1, {0})));
+  ASSERT_EQ(::symlink("nowhere", (Out() + "/race.bmp").c_str()), 0);
+  EXPECT_THROW_MSG(Convert(path), EGlyphConvertError, "Output file already exists: " + Out() + "/race.bmp");
+  EXPECT_TRUE(std::filesystem::is_symlink(Out() + "/race.bmp"));
+  EXPECT_EQ(std::filesystem::read_symlink(Out() + "/race.bmp"), "nowhere");
+  EXPECT_EQ(FilesIn(Out()), 1u);
+}
+
+TEST_F(GlyphCommand, UnwritableTargetsReportTheSaveError) {
+  const std::string path = Write("s.bmp", BuildBmp(Rgb24(1, 1, {0})));
+  std::filesystem::create_directory(Out() + "/s.bmp");
+  EXPECT_THROW_MSG(Convert(path), EGlyphConvertError, "Cannot save glyph to file: " + Out() + "/s.bmp");
+  EXPECT_THROW_MSG(TGlyphConvertCommand(path, 0, 0, FDir / "missing").Execute(), EGlyphConvertError,
+                   "Cannot save glyph to file: " + (FDir / "missing/s.bmp"));
+  EXPECT_EQ(FilesIn(Out()), 1u);
+}
+
+TEST_F(GlyphCommand, AFullDiskLeavesNoFileBehind) {
+  std::vector<TColor> big(64 * 64, 0x123456);
+  const std::string path = Write("full.bmp", BuildBmp(Rgb24(64, 64, big)));
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool threw = false;
+  std::string message;
+  try {
+    Convert(path);
+  } catch (const EGlyphConvertError& e) {
+    threw = true;
+    message = e.Message();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(threw);
+  EXPECT_EQ(message, "Cannot save glyph to file: " + Out() + "/full.bmp");
+  EXPECT_EQ(FilesIn(Out()), 0u);
+}
+
+TEST_F(GlyphCommand, UnreadableSourcesReportThePathAsPassed) {
+  EXPECT_THROW_MSG(Convert(Source("missing.bmp")), EGlyphConvertError, "Cannot load glyph from file: " + Source("missing.bmp"));
+  const std::string text = Write("notes.bmp", "just some text\r\n");
+  EXPECT_THROW_MSG(Convert(text), EGlyphConvertError, "Cannot load glyph from file: " + text);
+  EXPECT_THROW_MSG(Convert(FDir / "src"), EGlyphConvertError, "Cannot load glyph from file: " + (FDir / "src"));
+  // A relative path stays relative in the message.
+  const std::string cwd = GetCurrentDir();
+  ASSERT_TRUE(SetCurrentDir(FDir / "src"));
+  EXPECT_THROW_MSG(Convert("notes.bmp"), EGlyphConvertError, "Cannot load glyph from file: notes.bmp");
+  ASSERT_TRUE(SetCurrentDir(cwd));
+  EXPECT_EQ(FilesIn(Out()), 0u);
+}
+
+namespace {
+
+struct TFault {
+  const char* Name;
+  std::string Bytes;
+  const char* Message;
+};
+
+void Patch(std::string& Bytes, std::size_t At, std::uint64_t Value, int Size) {
+  for (int i = 0; i < Size; ++i) Bytes[At + static_cast<std::size_t>(i)] = static_cast<char>((Value >> (8 * i)) & 0xFF);
+}
+
+TBmpFixture Small8() {
+  TBmpFixture f;
+  f.BitCount = 8;
+  f.Palette = {0x000000, 0xFFFFFF};
+  f.Width = 4;
+  f.Height = 2;
+  f.Pixels = {0, 1, 0, 1, 1, 0, 1, 0};
+  return f;
+}
+
+std::string Patched(TBmpFixture F, std::size_t At, std::uint64_t Value, int Size) {
+  std::string bytes = BuildBmp(F);
+  Patch(bytes, At, Value, Size);
+  return bytes;
+}
+
+std::string Masked16(std::vector<std::uint32_t> Masks) {
+  TBmpFixture f;
+  f.BitCount = 16;
+  f.Compression = 3;
+  f.Masks = std::move(Masks);
+  f.Width = 1;
+  f.Height = 1;
+  f.Pixels = {0};
+  return BuildBmp(f);
+}
+
+std::string Rle8(std::string Data, int Width = 4, int Height = 2, bool TopDown = false) {
+  TBmpFixture f = Small8();
+  f.Compression = 1;
+  f.Width = Width;
+  f.Height = Height;
+  f.TopDown = TopDown;
+  f.UseRawPixels = true;
+  f.RawPixels = std::move(Data);
+  return BuildBmp(f);
+}
+
+std::vector<TFault> Faults() {
+  std::vector<TFault> faults;
+  const auto add = [&](const char* name, std::string bytes, const char* message) {
+    faults.push_back({name, std::move(bytes), message});
+  };
+  const std::string good = BuildBmp(Small8());
+  add("signature", Patched(Small8(), 0, 'B' | ('A' << 8), 2), "Bitmap signature is not BM");
+  add("short_file_header", good.substr(0, 12), "Bitmap file header is truncated");
+  add("short_info_header", good.substr(0, 30), "Bitmap info header is truncated");
+  add("header_size", Patched(Small8(), 14, 66, 4), "Bitmap header size 66 is not supported");
+  add("planes", Patched(Small8(), 26, 2, 2), "Bitmap planes must be 1");
+  add("bit_count", Patched(Small8(), 28, 3, 2), "Bitmap bit count 3 is not supported");
+  add("jpeg", Patched(Small8(), 30, 4, 4), "Bitmap compression JPEG is not supported");
+  add("png", Patched(Small8(), 30, 5, 4), "Bitmap compression PNG is not supported");
+  add("cmyk", Patched(Small8(), 30, 11, 4), "Bitmap compression CMYK is not supported");
+  add("unknown_compression", Patched(Small8(), 30, 9, 4), "Bitmap compression 9 is not supported");
+  TBmpFixture os2 = Small8();
+  os2.HeaderSize = 64;
+  add("huffman", Patched(os2, 30, 3, 4), "Bitmap compression Huffman 1D is not supported");
+  add("rle24", Patched(os2, 30, 4, 4), "Bitmap compression RLE24 is not supported");
+  add("rle8_depth", Patched(Small8(), 28, 4, 2).replace(30, 1, 1, '\x01'), "Bitmap RLE8 compression needs 8 bits per pixel");
+  add("rle4_depth", Patched(Small8(), 30, 2, 4), "Bitmap RLE4 compression needs 4 bits per pixel");
+  add("bit_fields_depth", Patched(Small8(), 30, 3, 4), "Bitmap bit fields need 16 or 32 bits per pixel");
+  add("negative_width", Patched(Small8(), 18, 0xFFFFFFFC, 4), "Bitmap width is negative");
+  add("height_min", Patched(Small8(), 22, 0x80000000, 4), "Bitmap height is out of range");
+  add("rle_top_down", Rle8(std::string("\x00\x01", 2), 4, 2, true), "Bitmap with RLE compression cannot be top-down");
+  add("too_wide", Patched(Small8(), 18, 16385, 4), "Bitmap dimensions exceed the limit");
+  std::string square = Patched(Small8(), 18, 8193, 4);
+  Patch(square, 22, 8193, 4);
+  add("too_many_pixels", square, "Bitmap dimensions exceed the limit");
+  add("colour_count", Patched(Small8(), 46, 257, 4), "Bitmap colour count exceeds its bit count");
+  add("offset_in_palette", Patched(Small8(), 10, 14 + 40 + 4, 4),
+      "Bitmap pixel offset lies inside the headers or the colour table");
+  add("offset_in_header", Patched(Small8(), 10, 20, 4), "Bitmap pixel offset lies inside the headers or the colour table");
+  add("offset_past_end", Patched(Small8(), 10, good.size() + 1, 4), "Bitmap pixel offset lies past the end of the file");
+  add("mask_zero", Masked16({0x7C00, 0x03E0, 0}), "Bitmap bit mask is zero");
+  add("mask_overlap", Masked16({0x7C00, 0x07E0, 0x1F}), "Bitmap bit masks overlap");
+  add("mask_gap", Masked16({0x7C00, 0x0360, 0x1F}), "Bitmap bit mask is not contiguous");
+  add("mask_outside", Masked16({0x1F0000, 0x03E0, 0x1F}), "Bitmap bit mask lies outside the pixel");
+  add("masks_truncated", Masked16({0x7C00, 0x03E0, 0x1F}).substr(0, 14 + 40 + 8), "Bitmap bit masks are truncated");
+  add("pixels_truncated", good.substr(0, good.size() - 1), "Bitmap pixel data is truncated");
+  add("rle_run", Rle8(std::string("\x05\x01\x00\x01", 4)), "Bitmap RLE run leaves the image");
+  add("rle_absolute", Rle8(std::string("\x02\x01\x00\x03\x01\x01\x01\x00", 8)), "Bitmap RLE run leaves the image");
+  add("rle_delta", Rle8(std::string("\x00\x02\x00\x02", 4)), "Bitmap RLE delta leaves the image");
+  add("rle_row", Rle8(std::string("\x00\x00\x00\x00\x01\x01", 6)), "Bitmap RLE run leaves the image");
+  add("rle_cut", Rle8(std::string("\x02\x01", 2)), "Bitmap RLE data is truncated");
+  add("rle_cut_absolute", Rle8(std::string("\x00\x04\x01", 3)), "Bitmap RLE data is truncated");
+  return faults;
+}
+
+class GlyphLoadFault : public GlyphCommand, public ::testing::WithParamInterface<TFault> {};
+
+}  // namespace
+
+TEST_P(GlyphLoadFault, IsRejectedWithItsFaultAndNothingIsWritten) {
+  const TFault& fault = GetParam();
+  TBitmap bitmap;
+  EXPECT_THROW_MSG(bitmap.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(fault.Bytes.data()), fault.Bytes.size()),
+                   EInvalidGraphic, fault.Message);
+  const std::string path = Write(std::string(fault.Name) + ".bmp", fault.Bytes);
+  EXPECT_THROW_MSG(Convert(path), EGlyphConvertError, "Cannot load glyph from file: " + path);
+  EXPECT_EQ(FilesIn(Out()), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, GlyphLoadFault, ::testing::ValuesIn(Faults()),
+                         [](const auto& info) { return std::string(info.param.Name); });
