@@ -51,7 +51,7 @@ std::vector<std::uint8_t> HeaderTail(const TBmpImage& Image) {
   std::vector<std::uint8_t> tail = Image.HeaderTail;
   tail.resize(static_cast<std::size_t>(Image.HeaderSize - 40), 0);
   if (Image.HeaderSize == 64) return tail;  // OS/2 fields, kept as they were
-  if (HasMasks(Image)) {
+  if (HasMasks(Image) && Image.HeaderSize >= 52) {
     const std::size_t inHeader = Image.HeaderSize >= 56 ? 4 : 3;
     for (std::size_t i = 0; i < inHeader; ++i) PutU32(tail, 4 * i, Image.Masks[i]);
   }
