@@ -35,6 +35,11 @@ public:
     ::setenv("XDG_CACHE_HOME", FCache->Path().c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", FRuntime->Path().c_str(), 1);
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform reports every window feature it lacks; that is noise here.
+    FPreviousHandler = qInstallMessageHandler([](QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
+      if (Text.startsWith(QStringLiteral("This plugin does not support"))) return;
+      if (FPreviousHandler != nullptr) FPreviousHandler(Type, Context, Text);
+    });
     FApp = std::make_unique<QApplication>(FArgc, FArgv);
     QApplication::setQuitOnLastWindowClosed(false);
     FApplication = std::make_unique<TApplication>();
@@ -65,6 +70,7 @@ private:
   std::unique_ptr<QApplication> FApp;
   std::unique_ptr<TApplication> FApplication;
   static inline QtTestEnvironment* FInstance = nullptr;
+  static inline QtMessageHandler FPreviousHandler = nullptr;
 };
 
 inline const bool QtTestEnvironmentRegistered = QtTestEnvironment::Register();
