@@ -2,15 +2,16 @@
 
 #include "base/FileStream.h"
 #include "base/SysUtils.h"
+#include "tests/common/LogText.h"
 #include "tests/common/TestSupport.h"
 
 #include <csignal>
 #include <cstdint>
-#include <regex>
 #include <sys/resource.h>
 
 namespace {
 
+using varnex_test::CrLfLines;
 using varnex_test::ReadFileBytes;
 using varnex_test::TempDir;
 using varnex_test::WriteFileBytes;
@@ -63,12 +64,6 @@ TColor PixelOf(const std::string& Bmp, int X, int Y) {
          static_cast<TColor>(static_cast<std::uint8_t>(Bmp.at(at))) << 16;
 }
 
-std::string Lines(std::initializer_list<std::string> Lines) {
-  std::string text;
-  for (const std::string& line : Lines) text += line + "\r\n";
-  return text;
-}
-
 // What one run delivered through its events.
 struct TRunRecord {
   std::vector<std::string> Messages;
@@ -100,13 +95,12 @@ protected:
 
   // The log with its two time stamps checked and replaced by "<time>".
   std::string MaskedLog() {
-    std::string log = ReadFileBytes(LogPath);
+    const std::string log = ReadFileBytes(LogPath);
     const std::string after = FormatLogTimeStamp();
     EXPECT_EQ(log.find("\xEF\xBB\xBF"), std::string::npos) << "byte-order mark";
-    EXPECT_EQ(std::regex_search(log, std::regex("[^\r]\n|\r[^\n]")), false) << "bare line end";
-    const std::regex stamp("(Start time: |End time: )(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\r\n");
+    EXPECT_TRUE(varnex_test::HasOnlyCrLfLineEnds(log)) << log;
     std::vector<std::string> stamps;
-    for (std::sregex_iterator it(log.begin(), log.end(), stamp), end; it != end; ++it) stamps.push_back((*it)[2]);
+    std::string masked = varnex_test::MaskLogTimes(log, &stamps);
     EXPECT_EQ(stamps.size(), 2u) << log;
     if (stamps.size() == 2) {
       // The format sorts as text, so the stamps must lie within the test's own clock readings.
@@ -114,7 +108,7 @@ protected:
       EXPECT_LE(stamps[0], stamps[1]);
       EXPECT_LE(stamps[1], after);
     }
-    return std::regex_replace(log, stamp, "$1<time>\r\n");
+    return masked;
   }
 
   // The counts equal the prefixed lines of the log.
@@ -142,7 +136,7 @@ TEST_F(GlyphConvertTaskTest, EmptyListIntoAMissingDirectory) {
   TGlyphConvertTask task({}, kLight, kShadow, OutDir, LogPath);
   Watch(task);
   task.Perform();
-  EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Creates output directory: " + OutDir,
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Creates output directory: " + OutDir,
                                 "Created output directory: " + OutDir, "Task completed", "Errors: 0", "Warnings: 0",
                                 "End time: <time>"}));
   EXPECT_TRUE(DirectoryExists(OutDir));
@@ -159,7 +153,7 @@ TEST_F(GlyphConvertTaskTest, ExistingDirectoryAndOneFileWithBothColoursInPlace) 
   TGlyphConvertTask task({a}, kLight, kShadow, OutDir, LogPath);
   Watch(task);
   task.Perform();
-  EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Converts: " + a, "Converted: " + a, "Task completed",
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Converts: " + a, "Converted: " + a, "Task completed",
                                 "Errors: 0", "Warnings: 0", "End time: <time>"}));
   EXPECT_EQ(Record.Messages, (std::vector<std::string>{"Started", "open.bmp", "Completed"}));
   EXPECT_EQ(Record.Progress, std::vector<int>{100});
@@ -179,7 +173,7 @@ TEST_F(GlyphConvertTaskTest, FailingSecondFileOfThreeIsLoggedAndTheBatchGoesOn) 
   Watch(task);
   task.Perform();
   EXPECT_EQ(MaskedLog(),
-            Lines({"Start time: <time>", "Creates output directory: " + OutDir, "Created output directory: " + OutDir,
+            CrLfLines({"Start time: <time>", "Creates output directory: " + OutDir, "Created output directory: " + OutDir,
                    "Converts: " + a, "Converted: " + a, "Converts: " + missing,
                    "[Error] Cannot load glyph from file: " + missing, "Converts: " + c, "Converted: " + c,
                    "Task completed", "Errors: 1", "Warnings: 0", "End time: <time>"}));
@@ -199,7 +193,7 @@ TEST_F(GlyphConvertTaskTest, CancelAfterTheFirstOfThreeStopsBeforeTheSecond) {
   TGlyphConvertTask task({a, b, c}, kLight, kShadow, OutDir, LogPath);
   Watch(task, [&task] { task.Cancel(); });
   task.Perform();
-  EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Converts: " + a, "Converted: " + a,
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Converts: " + a, "Converted: " + a,
                                 "[Warning] Task canceled by user.", "Task canceled", "Errors: 0", "Warnings: 1",
                                 "End time: <time>"}));
   EXPECT_EQ(task.Position(), 33);
@@ -219,7 +213,7 @@ TEST_F(GlyphConvertTaskTest, CancelAfterTheLastFileIsNotSeen) {
     if (task.Position() == 100) task.Cancel();
   });
   task.Perform();
-  EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Converts: " + a, "Converted: " + a, "Converts: " + b,
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Converts: " + a, "Converted: " + a, "Converts: " + b,
                                 "Converted: " + b, "Task completed", "Errors: 0", "Warnings: 0", "End time: <time>"}));
   EXPECT_TRUE(task.CancelRequested());
   EXPECT_EQ(Record.Messages.back(), "Completed");
@@ -244,7 +238,7 @@ TEST_F(GlyphConvertTaskTest, OutputDirectoryThatCannotBeCreatedEndsTheBatch) {
   TGlyphConvertTask task({a}, kLight, kShadow, bad, LogPath);
   Watch(task);
   task.Perform();
-  EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Creates output directory: " + bad,
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Creates output directory: " + bad,
                                 "[Error] Cannot create output directory: " + bad, "Task canceled", "Errors: 1",
                                 "Warnings: 0", "End time: <time>"}));
   EXPECT_EQ(task.Position(), -1);
@@ -264,7 +258,7 @@ TEST_F(GlyphConvertTaskTest, EmptyOutputDirectoryIsAnUnexpectedError) {
   ASSERT_FALSE(libraryMessage.empty()) << "ForceDirectories(\"\") must raise";
   TGlyphConvertTask task({Source("a.bmp")}, kLight, kShadow, "", LogPath);
   task.Perform();
-  EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Creates output directory: ",
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Creates output directory: ",
                                 "[Error] An unexpected error occured: " + libraryMessage, "Task canceled", "Errors: 1",
                                 "Warnings: 0", "End time: <time>"}));
   EXPECT_EQ(task.Position(), -1);
@@ -297,7 +291,7 @@ TEST_F(GlyphConvertTaskTest, SamePathTwiceFailsTheSecondTimeAndKeepsTheFirstOutp
   task.Perform();
   const std::string target = OutDir + "/open.bmp";
   EXPECT_EQ(MaskedLog(),
-            Lines({"Start time: <time>", "Creates output directory: " + OutDir, "Created output directory: " + OutDir,
+            CrLfLines({"Start time: <time>", "Creates output directory: " + OutDir, "Created output directory: " + OutDir,
                    "Converts: " + a, "Converted: " + a, "Converts: " + b,
                    "[Error] Output file already exists: " + target, "Converts: " + a,
                    "[Error] Output file already exists: " + target, "Task completed", "Errors: 2", "Warnings: 0",
@@ -311,7 +305,7 @@ TEST_F(GlyphConvertTaskTest, LogReplacesThePreviousLogCompletely) {
   ForceDirectories(OutDir);
   TGlyphConvertTask task({}, kLight, kShadow, OutDir, LogPath);
   task.Perform();
-  EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Task completed", "Errors: 0", "Warnings: 0",
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Task completed", "Errors: 0", "Warnings: 0",
                                 "End time: <time>"}));
 }
 
@@ -322,7 +316,7 @@ TEST_F(GlyphConvertTaskTest, HandlerExceptionsEndTheBatchAsUnexpectedErrors) {
     TGlyphConvertTask task({a, b}, kLight, kShadow, OutDir, LogPath);
     task.OnProgress = [](TObject*) { throw EAbort("progress failed"); };
     task.Perform();
-    EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Converts: " + a, "Converted: " + a,
+    EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Converts: " + a, "Converted: " + a,
                                   "[Error] An unexpected error occured: progress failed", "Task canceled", "Errors: 1",
                                   "Warnings: 0", "End time: <time>"}));
     EXPECT_EQ(task.Position(), 50);
@@ -331,7 +325,7 @@ TEST_F(GlyphConvertTaskTest, HandlerExceptionsEndTheBatchAsUnexpectedErrors) {
     TGlyphConvertTask task({b}, kLight, kShadow, Dir / "out2", LogPath);
     task.OnIdle = [](TObject*) { throw 42; };
     task.Perform();
-    EXPECT_EQ(MaskedLog(), Lines({"Start time: <time>", "Creates output directory: " + Dir / "out2",
+    EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Creates output directory: " + Dir / "out2",
                                   "Created output directory: " + Dir / "out2", "Converts: " + b, "Converted: " + b,
                                   "[Error] An unexpected error occured", "Task completed", "Errors: 1",
                                   "Warnings: 0", "End time: <time>"}));

@@ -1,6 +1,7 @@
 // Runs the built varnex-convert tool as a separate process.
 
 #include "base/SysUtils.h"
+#include "tests/common/LogText.h"
 #include "tests/common/TestSupport.h"
 
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
-#include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -20,6 +20,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using varnex_test::CrLfLines;
+using varnex_test::MaskLogTimes;
 using varnex_test::ReadFileBytes;
 using varnex_test::TempDir;
 using varnex_test::WriteFileBytes;
@@ -95,17 +97,6 @@ TToolResult RunTool(const std::vector<std::string>& Args, const std::string& Cwd
   return result;
 }
 
-std::string MaskTimes(const std::string& Log) {
-  static const std::regex stamp("(Start time: |End time: )\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n");
-  return std::regex_replace(Log, stamp, "$1<time>\r\n");
-}
-
-std::string Lines(std::initializer_list<std::string> Lines) {
-  std::string text;
-  for (const std::string& line : Lines) text += line + "\r\n";
-  return text;
-}
-
 class VarnexConvertTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -165,8 +156,9 @@ TEST_F(VarnexConvertTest, CleanRunExitsZeroWithTheLogInTheCurrentDirectory) {
   EXPECT_EQ(result.ExitCode, 0);
   EXPECT_EQ(result.Err, "");
   EXPECT_EQ(result.Out, "");
-  EXPECT_EQ(MaskTimes(ReadFileBytes(Dir / "Log.txt")),
-            Lines({"Start time: <time>", "Creates output directory: " + OutDir, "Created output directory: " + OutDir,
+  EXPECT_TRUE(varnex_test::HasOnlyCrLfLineEnds(ReadFileBytes(Dir / "Log.txt")));
+  EXPECT_EQ(MaskLogTimes(ReadFileBytes(Dir / "Log.txt")),
+            CrLfLines({"Start time: <time>", "Creates output directory: " + OutDir, "Created output directory: " + OutDir,
                    "Converts: " + a, "Converted: " + a, "Converts: " + b, "Converted: " + b, "Task completed",
                    "Errors: 0", "Warnings: 0", "End time: <time>"}));
   const std::string out = ReadFileBytes(OutDir + "/a.bmp");

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Times varnex-convert against `cp -r` over the same generated glyphs and prints
+# the median ratio of the two. Goal: varnex-convert takes at most twice as long.
+#
+# Usage: bench/convert_vs_cp.sh [BUILD_DIR] [ROUNDS] [COUNT]
+#   BUILD_DIR  build folder holding bin/varnex-convert (default: build)
+#   ROUNDS     timed rounds, each running both commands once (default: 7)
+#   COUNT      number of 16x16 8-bit glyphs (default: 2000)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$root/build}
+rounds=${2:-7}
+count=${3:-2000}
+tool=$build/bin/varnex-convert
+[ -x "$tool" ] || { echo "convert_vs_cp: $tool is not built" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/src"
+
+# Little-endian bytes of a number as printf escapes.
+le() { local v=$1 n=$2 out=""; for ((i = 0; i < n; i++)); do out+=$(printf '\\x%02x' $(((v >> (8 * i)) & 255))); done; printf '%s' "$out"; }
+
+# File header, info header and a 256-colour table (a grey ramp, index 1 red).
+{
+  printf 'BM'; printf "$(le $((14 + 40 + 1024 + 256)) 4)$(le 0 4)$(le $((14 + 40 + 1024)) 4)"
+  printf "$(le 40 4)$(le 16 4)$(le 16 4)$(le 1 2)$(le 8 2)$(le 0 4)$(le 256 4)$(le 0 4)$(le 0 4)$(le 256 4)$(le 0 4)"
+  for ((c = 0; c < 256; c++)); do
+    if ((c == 1)); then printf '\x00\x00\xff\x00'; else printf "$(le $((c | c << 8 | c << 16)) 4)"; fi
+  done
+} > "$work/head.bin"
+# Sixteen pixel variants: background index 200, a diagonal stroke of index 1.
+for ((v = 0; v < 16; v++)); do
+  for ((y = 0; y < 16; y++)); do
+    row=""
+    for ((x = 0; x < 16; x++)); do
+      if (((x + v) % 16 == y || (x + v + 1) % 16 == y)); then row+='\x01'; else row+='\xc8'; fi
+    done
+    printf "$row"
+  done > "$work/pix$v.bin"
+  cat "$work/head.bin" "$work/pix$v.bin" > "$work/variant$v.bmp"
+done
+for ((i = 0; i < count; i++)); do
+  cp "$work/variant$((i % 16)).bmp" "$work/src/glyph$i.bmp"
+done
+
+now() { date +%s%N; }
+run_convert() {
+  rm -rf "$work/out" "$work/Log.txt"
+  local start; start=$(now)
+  "$tool" --output "$work/out" --log "$work/Log.txt" "$work"/src/*.bmp
+  echo $(($(now) - start))
+}
+run_cp() {
+  rm -rf "$work/copy"
+  local start; start=$(now)
+  cp -r "$work/src" "$work/copy"
+  echo $(($(now) - start))
+}
+
+# One untimed pass of each warms the page cache.
+run_convert > /dev/null
+run_cp > /dev/null
+converted=$(find "$work/out" -name '*.bmp' | wc -l)
+[ "$converted" -eq "$count" ] || { echo "convert_vs_cp: converted $converted of $count files" >&2; exit 1; }
+
+ratios=() converts=() copies=()
+for ((r = 0; r < rounds; r++)); do
+  # Alternate which command goes first, so neither always finds a warmer cache.
+  if ((r % 2 == 0)); then tc=$(run_convert); tp=$(run_cp); else tp=$(run_cp); tc=$(run_convert); fi
+  converts+=("$tc") copies+=("$tp")
+  ratios+=("$(awk -v c="$tc" -v p="$tp" 'BEGIN { printf "%.3f", c / p }')")
+done
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ms() { awk -v n="$1" 'BEGIN { printf "%.1f", n / 1e6 }'; }
+ratio=$(median "${ratios[@]}")
+echo "glyphs: $count (16x16, 8-bit), rounds: $rounds"
+echo "varnex-convert median: $(ms "$(median "${converts[@]}")") ms"
+echo "cp -r median:          $(ms "$(median "${copies[@]}")") ms"
+echo "ratios: ${ratios[*]}"
+[ -n "${BENCH_VERBOSE:-}" ] && echo "convert ns: ${converts[*]}" && echo "cp ns: ${copies[*]}"
+echo "median ratio: $ratio (goal <= 2)"
