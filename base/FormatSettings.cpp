@@ -4,7 +4,6 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -126,6 +125,37 @@ bool ScaleToDouble(std::uint64_t Digits, std::int64_t Exponent, bool Negative, d
   return true;
 }
 
+// The digits of Magnitude rounded to 15 significant ones, trailing zeros dropped, and
+// the exponent that makes Magnitude = 0.d1d2... * 10^Exponent.
+std::string FifteenDigits(double Magnitude, int& Exponent) {
+  // d.dddddddddddddde±x, correctly rounded from the binary value.
+  char buffer[48];
+  const auto printed = std::to_chars(buffer, buffer + sizeof buffer, Magnitude, std::chars_format::scientific, 14);
+  const std::string text(buffer, printed.ptr);
+  const std::size_t e = text.find('e');
+  std::string digits = text.substr(0, 1) + text.substr(2, e - 2);
+  digits.erase(digits.find_last_not_of('0') + 1);
+  int power = 0;
+  std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), power);
+  Exponent = power + 1;
+  return digits;
+}
+
+std::string FixedText(const std::string& Digits, int Exponent, char Separator) {
+  if (Exponent <= 0) return "0" + std::string(1, Separator) + std::string(static_cast<std::size_t>(-Exponent), '0') + Digits;
+  const auto whole = static_cast<std::size_t>(Exponent);
+  if (Digits.size() <= whole) return Digits + std::string(whole - Digits.size(), '0');
+  return Digits.substr(0, whole) + Separator + Digits.substr(whole);
+}
+
+std::string ScientificText(const std::string& Digits, int Exponent, char Separator) {
+  std::string text = Digits.substr(0, 1);
+  if (Digits.size() > 1) text += Separator + Digits.substr(1);
+  char power[16];
+  const auto printed = std::to_chars(power, power + sizeof power, Exponent - 1);
+  return text + "E" + std::string(power, printed.ptr);
+}
+
 }  // namespace
 
 void ReadLocaleFormatSettings() {
@@ -228,39 +258,10 @@ std::string FloatToStr(double Value) {
   if (std::isnan(Value)) return "NAN";
   if (std::isinf(Value)) return Value < 0 ? "-INF" : "INF";
   if (Value == 0) return "0";
-  // d.dddddddddddddde±x: the 15 significant digits, correctly rounded.
-  char buffer[48];
-  const auto printed = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(Value), std::chars_format::scientific, 14);
-  const std::string text(buffer, printed.ptr);
-  const std::size_t e = text.find('e');
-  std::string digits = text.substr(0, 1) + text.substr(2, e - 2);
-  digits.erase(digits.find_last_not_of('0') + 1);
-  const int exponent = std::atoi(text.c_str() + e + 1) + 1;  // value = 0.d1d2... * 10^exponent
+  int exponent = 0;
+  const std::string digits = FifteenDigits(std::fabs(Value), exponent);
+  const std::string sign = Value < 0 ? "-" : "";
   const char separator = DecimalSeparator();
-  const auto count = static_cast<int>(digits.size());
-  std::string out = Value < 0 ? "-" : "";
-  if (exponent >= -3 && exponent <= 15) {
-    if (exponent <= 0) {
-      out += '0';
-      out += separator;
-      out.append(static_cast<std::size_t>(-exponent), '0');
-      out += digits;
-    } else if (count <= exponent) {
-      out += digits;
-      out.append(static_cast<std::size_t>(exponent - count), '0');
-    } else {
-      out += digits.substr(0, static_cast<std::size_t>(exponent));
-      out += separator;
-      out += digits.substr(static_cast<std::size_t>(exponent));
-    }
-    return out;
-  }
-  out += digits[0];
-  if (count > 1) {
-    out += separator;
-    out += digits.substr(1);
-  }
-  out += 'E';
-  out += IntToStr(exponent - 1);
-  return out;
+  if (exponent >= -3 && exponent <= 15) return sign + FixedText(digits, exponent, separator);
+  return sign + ScientificText(digits, exponent, separator);
 }

@@ -38,20 +38,14 @@ public:
 
 }  // namespace
 
-TEST(FormatSettings, TheCLocaleGivesAPoint) {
+TEST(FormatSettings, TheCLocaleAndAnUnknownLocaleGiveAPoint) {
   LocaleScope restore;
-  SetDecimalSeparator(',');
-  EnvScope all("LC_ALL", "C");
-  InitFormatSettings();
-  EXPECT_EQ(DecimalSeparator(), '.');
-}
-
-TEST(FormatSettings, AnUnknownLocaleFallsBackToAPoint) {
-  LocaleScope restore;
-  SetDecimalSeparator(',');
-  EnvScope all("LC_ALL", "xx_NOWHERE.UTF-8");
-  InitFormatSettings();
-  EXPECT_EQ(DecimalSeparator(), '.');
+  for (const char* name : {"C", "xx_NOWHERE.UTF-8"}) {
+    SetDecimalSeparator(',');
+    EnvScope all("LC_ALL", name);
+    InitFormatSettings();
+    EXPECT_EQ(DecimalSeparator(), '.') << name;
+  }
 }
 
 TEST(FormatSettings, ACommaLocaleGivesACommaWhileConversionsIgnoreTheCLocale) {
