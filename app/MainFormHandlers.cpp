@@ -93,7 +93,9 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* Event) {
   // Only local files can be converted; anything else is refused before the drop.
   const QMimeData* data = Event->mimeData();
   if (data == nullptr || !data->hasUrls() || !(Event->possibleActions() & Qt::CopyAction)) return;
-  for (const QUrl& url : data->urls())
+  const QList<QUrl> urls = data->urls();
+  if (urls.isEmpty()) return;
+  for (const QUrl& url : urls)
     if (!url.isLocalFile()) return;
   Event->setDropAction(Qt::CopyAction);
   Event->accept();

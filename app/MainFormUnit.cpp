@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -75,6 +76,8 @@ void TMainForm::CreateControls() {
   setCentralWidget(client);
   client->setFont(DefaultFormFont(client));
   SetScaledClientSize(client, 376, 136);
+  // The window takes the size of the menu bar and the client area, and keeps it.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   auto label = [client](int Left, int Top, int Width, int Height, const char* Text) {
     auto* l = new QLabel(QString::fromUtf8(Text), client);

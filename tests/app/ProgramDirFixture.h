@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -48,15 +50,19 @@ inline std::string SmallGlyphBmp() {
   return bmp + bottom + top;
 }
 
-// Runs the event loop until Done() or TimeoutMs; false on timeout.
+// Runs an event loop until Done() or TimeoutMs; false on timeout. A real loop,
+// unlike processEvents, waits for events and so reaches the idle moment.
 inline bool ProcessUntil(const std::function<bool()>& Done, int TimeoutMs = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!Done()) {
-    if (timer.elapsed() > TimeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
+  QElapsedTimer elapsed;
+  elapsed.start();
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (Done() || elapsed.elapsed() > TimeoutMs) loop.quit();
+  });
+  poll.start(10);
+  if (!Done()) loop.exec();
+  return Done();
 }
 
 // The temporary program directory, the progress dialog and the current directory,
