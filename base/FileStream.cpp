@@ -59,21 +59,11 @@ bool WriteAll(int Handle, const char* Data, std::size_t Size) {
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& FileName, TFileStreamMode Mode) : FFileName(FileName), FMode(Mode) {
-  if (Mode == fmCreate) {
-    int error = 0;
-    FHandle = FileName.empty() ? -1 : CreateExclusive(FileName, error);
-    if (FHandle < 0) {
-      throw EFCreateError("Cannot create file \"" + FileName + "\". " +
-                          SystemReason(FileName.empty() ? ENOENT : error));
-    }
-    FBuffer.reserve(kBufferSize);
-    return;
-  }
-  FHandle = FileName.empty() ? -1 : ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (FHandle < 0) {
-    throw EFOpenError("Cannot open file \"" + FileName + "\". " + SystemReason(FileName.empty() ? ENOENT : errno));
-  }
+TFileStream::TFileStream(const std::string& FileName, TFileStreamMode /*Mode*/) : FFileName(FileName) {
+  int error = ENOENT;
+  FHandle = FileName.empty() ? -1 : CreateExclusive(FileName, error);
+  if (FHandle < 0) throw EFCreateError("Cannot create file \"" + FileName + "\". " + SystemReason(error));
+  FBuffer.reserve(kBufferSize);
 }
 
 TFileStream::~TFileStream() {
@@ -85,27 +75,7 @@ TFileStream::~TFileStream() {
   ::close(FHandle);
 }
 
-std::size_t TFileStream::Read(void* Buffer, std::size_t Count) {
-  if (FMode != fmOpenRead) throw EReadError("Stream read error");
-  auto* out = static_cast<char*>(Buffer);
-  std::size_t done = 0;
-  while (done < Count) {
-    const ssize_t n = ::read(FHandle, out + done, Count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw EReadError("Stream read error");
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  FPosition += done;
-  return done;
-}
-
-void TFileStream::ReadBuffer(void* Buffer, std::size_t Count) {
-  if (Read(Buffer, Count) != Count) throw EReadError("Stream read error");
-}
-
 void TFileStream::WriteBuffer(const void* Buffer, std::size_t Count) {
-  if (FMode != fmCreate) throw EWriteError("Stream write error");
   const auto* in = static_cast<const char*>(Buffer);
   if (FBuffer.size() + Count > kBufferSize) Flush();
   FPosition += Count;

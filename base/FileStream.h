@@ -1,6 +1,6 @@
 #pragma once
-// A file stream of the runtime library: a file opened for reading, or created
-// (replacing an existing file) for exclusive, buffered writing.
+// A file stream of the runtime library: a file created (replacing an existing
+// file) for exclusive, buffered writing.
 
 #include "base/Classes.h"
 
@@ -11,24 +11,19 @@
 
 // How a TFileStream opens its file.
 enum TFileStreamMode : std::uint8_t {
-  fmOpenRead,  // an existing file, read only, shared
-  fmCreate     // created or replaced, write only, exclusive while open
+  fmCreate  // created or replaced, write only, exclusive while open
 };
 
-// A file stream; failures raise EFOpenError, EFCreateError, EReadError or EWriteError.
+// A file stream; failures raise EFCreateError or EWriteError.
 class TFileStream : public TObject {
 public:
-  // Opens or creates FileName; an fmCreate stream fails while another holds the file exclusively.
+  // Creates FileName; fails while another stream holds the file.
   TFileStream(const std::string& FileName, TFileStreamMode Mode);
   // Writes what is still buffered (a failure is dropped) and closes the file.
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
-  // Reads up to Count bytes and returns how many were read; EReadError on failure.
-  std::size_t Read(void* Buffer, std::size_t Count);
-  // Reads exactly Count bytes; EReadError when the file ends first.
-  void ReadBuffer(void* Buffer, std::size_t Count);
   // Appends Count bytes; they reach the file when the buffer fills, on Flush or on close.
   void WriteBuffer(const void* Buffer, std::size_t Count);
   // Appends the bytes of Text.
@@ -38,12 +33,11 @@ public:
 
   // The path the stream was opened with.
   const std::string& FileName() const;
-  // The bytes written or read so far.
+  // The bytes written so far.
   std::uint64_t Position() const;
 
 private:
   std::string FFileName;
-  TFileStreamMode FMode;
   int FHandle = -1;
   std::uint64_t FPosition = 0;
   std::vector<char> FBuffer;

@@ -343,18 +343,6 @@ TEST_F(GlyphConvertTaskTest, MessageHandlerExceptionLeavesPerformWithTheLogClose
   EXPECT_NO_THROW({ TFileStream again(LogPath, fmCreate); });
 }
 
-TEST_F(GlyphConvertTaskTest, TheFileListIsACopyThatTheRunEmpties) {
-  ForceDirectories(OutDir);
-  std::vector<std::string> files{Source("a.bmp")};
-  TGlyphConvertTask task(files, kLight, kShadow, OutDir, LogPath);
-  files.clear();
-  EXPECT_EQ(task.FileNames().size(), 1u);
-  task.Perform();
-  EXPECT_TRUE(task.FileNames().empty());
-  EXPECT_TRUE(FileExists(OutDir + "/a.bmp"));
-  EXPECT_EQ(task.Mode(), tmCallingThread);
-}
-
 TEST_F(GlyphConvertTaskTest, FailedLogWritesAreIgnored) {
   ForceDirectories(OutDir);
   rlimit saved{};

@@ -107,16 +107,6 @@ TEST(FileStreamTest, AFileHeldExclusivelyIsNeitherOpenedNorEmptiedBySecondStream
   EXPECT_EQ(ReadFileBytes(path), "first run");
 }
 
-TEST(FileStreamTest, TheFileIsFreeAgainOnceTheStreamIsClosed) {
-  TempDir dir;
-  const std::string path = dir / "log.txt";
-  { TFileStream first(path, fmCreate); }
-  TFileStream second(path, fmCreate);
-  second.WriteString("second");
-  second.Flush();
-  EXPECT_EQ(ReadFileBytes(path), "second");
-}
-
 TEST(FileStreamTest, FullDiskRaisesEWriteErrorAndLaterWritesStillWork) {
   TempDir dir;
   const std::string path = dir / "log.txt";
@@ -149,34 +139,4 @@ TEST(FileStreamTest, ACharacterDeviceCanBeTheTarget) {
   TFileStream stream("/dev/null", fmCreate);
   stream.WriteString("discarded");
   EXPECT_NO_THROW(stream.Flush());
-}
-
-TEST(FileStreamTest, ReadingGivesTheBytesAndRaisesAtTheEnd) {
-  TempDir dir;
-  const std::string path = dir / "data.bin";
-  WriteFileBytes(path, "0123456789");
-  TFileStream stream(path, fmOpenRead);
-  char buffer[8] = {};
-  stream.ReadBuffer(buffer, 4);
-  EXPECT_EQ(std::string(buffer, 4), "0123");
-  EXPECT_EQ(stream.Read(buffer, 8), 6u);
-  EXPECT_EQ(std::string(buffer, 6), "456789");
-  EXPECT_EQ(stream.Position(), 10u);
-  EXPECT_THROW_MSG(stream.ReadBuffer(buffer, 1), EReadError, "Stream read error");
-  EXPECT_THROW_MSG(stream.WriteString("x"), EWriteError, "Stream write error");
-  EXPECT_EQ(ReadFileBytes(path), "0123456789");
-}
-
-TEST(FileStreamTest, OpeningAMissingFileRaisesEFOpenError) {
-  TempDir dir;
-  const std::string path = dir / "missing.bin";
-  try {
-    TFileStream stream(path, fmOpenRead);
-    ADD_FAILURE() << "opened a missing file";
-  } catch (const EFOpenError& error) {
-    EXPECT_EQ(error.Message(), "Cannot open file \"" + path + "\". No such file or directory");
-  }
-  char byte = 0;
-  TFileStream writer(dir / "w.bin", fmCreate);
-  EXPECT_THROW_MSG(writer.Read(&byte, 1), EReadError, "Stream read error");
 }

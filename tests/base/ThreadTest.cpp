@@ -98,25 +98,6 @@ TEST(ThreadTest, WaitForReturnsForAThreadNeverStartedAndWhenCalledAgain) {
   EXPECT_TRUE(thread.Finished());
 }
 
-TEST(ThreadTest, TerminateOnlySetsTheFlagThatTheWorkReads) {
-  TFunctionThread* self = nullptr;
-  std::atomic<int> rounds{0};
-  TFunctionThread thread([&] {
-    while (!self->Terminated()) {
-      ++rounds;
-      std::this_thread::sleep_for(1ms);
-    }
-  });
-  self = &thread;
-  EXPECT_FALSE(thread.Terminated());
-  thread.Start();
-  while (rounds == 0) std::this_thread::sleep_for(1ms);
-  thread.Terminate();
-  thread.WaitFor();
-  EXPECT_TRUE(thread.Terminated());
-  EXPECT_TRUE(thread.Finished());
-}
-
 TEST(ThreadTest, SelfFreeingThreadDeletesItselfAfterItsWork) {
   std::atomic<bool> destroyed{false};
   std::atomic<bool> worked{false};
@@ -129,14 +110,6 @@ TEST(ThreadTest, SelfFreeingThreadDeletesItselfAfterItsWork) {
   while (!destroyed && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   EXPECT_TRUE(worked);
   EXPECT_TRUE(destroyed);
-}
-
-TEST(ThreadTest, FreeOnTerminateCannotChangeOnceStarted) {
-  TFunctionThread thread([] {});
-  thread.Start();
-  thread.SetFreeOnTerminate(true);
-  EXPECT_FALSE(thread.FreeOnTerminate());
-  thread.WaitFor();
 }
 
 TEST(ThreadTest, ExceptionEscapingExecuteIsKeptAsFatalException) {

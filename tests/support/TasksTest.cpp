@@ -323,20 +323,3 @@ TEST(TaskTest, HandlerRemovedWhileItsCallIsQueuedIsNotCalled) {
   SetWakeMainThread(nullptr);
   EXPECT_EQ(task.Events, Strings{"finish"});
 }
-
-TEST(TaskTest, WorkersOfSeveralTasksRunSideBySide) {
-  std::vector<std::unique_ptr<TProbeTask>> tasks;
-  for (int t = 0; t < 3; ++t) {
-    tasks.push_back(std::make_unique<TProbeTask>(tmWorkerThread, [](TProbeTask& self) {
-      for (int i = 0; i <= 100; i += 10) self.SetPosition(i);
-    }));
-  }
-  for (auto& task : tasks) task->Perform();
-  for (auto& task : tasks) {
-    ASSERT_TRUE(task->WaitForWorker(20000));
-    EXPECT_TRUE(task->Finished());
-    EXPECT_EQ(task->Position(), 100);
-    EXPECT_EQ(task->Events.size(), 13u);
-    EXPECT_TRUE(task->AllInMainThread);
-  }
-}
