@@ -29,6 +29,17 @@ int BitCountOf(TPixelFormat Format) {
   throw EInvalidGraphicOperation("Unknown pixel format");
 }
 
+// A grey ramp from black to white serves a bitmap that brings no colour table of its own.
+std::vector<TColor> GreyRamp(int BitCount) {
+  const std::size_t colours = std::size_t{1} << BitCount;
+  std::vector<TColor> ramp;
+  for (std::size_t i = 0; i < colours; ++i) {
+    const TColor level = static_cast<TColor>(i * 255 / (colours - 1));
+    ramp.push_back(level | (level << 8) | (level << 16));
+  }
+  return ramp;
+}
+
 std::vector<std::uint8_t> ReadFileContent(const std::string& FileName) {
   const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw EFOpenError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
@@ -129,16 +140,8 @@ void TBitmap::SetPixelFormat(TPixelFormat Value) {
   image.XPelsPerMeter = FImage.XPelsPerMeter;
   image.YPelsPerMeter = FImage.YPelsPerMeter;
   if (IsPaletteDepth(bits)) {
-    const std::size_t colours = std::size_t{1} << bits;
-    if (!FImage.Palette.empty() && FImage.Palette.size() <= colours) {
-      image.Palette = FImage.Palette;
-    } else {
-      // A grey ramp from black to white serves a bitmap that brings no table of its own.
-      for (std::size_t i = 0; i < colours; ++i) {
-        const TColor level = static_cast<TColor>(i * 255 / (colours - 1));
-        image.Palette.push_back(level | (level << 8) | (level << 16));
-      }
-    }
+    const bool fits = !FImage.Palette.empty() && FImage.Palette.size() <= (std::size_t{1} << bits);
+    image.Palette = fits ? FImage.Palette : GreyRamp(bits);
   }
   image.Width = FImage.Width;
   image.Height = FImage.Height;
