@@ -48,7 +48,8 @@ std::string GlyphBmp() {
   PutLE(bmp, row * height, 4);
   PutLE(bmp, 2835, 4);
   PutLE(bmp, 2835, 4);
-  PutLE(bmp, 0, 8);
+  PutLE(bmp, 0, 4);
+  PutLE(bmp, 0, 4);
   for (int y = 0; y < height; ++y) {
     std::string line;
     for (int x = 0; x < width; ++x) {
