@@ -18,8 +18,10 @@ class TProgressDialog : public QDialog, public TObject {
   Q_OBJECT
 
 public:
-  // Builds the fixed-size layout (scaled from 120 ppi); both events empty.
+  // Builds the fixed-size layout (scaled from 120 ppi) with both events empty;
+  // Parent, when given, is the window the dialog is centred over (the main form).
   explicit TProgressDialog(QWidget* Parent = nullptr);
+  // The form's own destruction; the controls go with it.
   ~TProgressDialog() override;
 
   // Shows the dialog and arranges for OnRun once it is visible; modal returns when it has closed.

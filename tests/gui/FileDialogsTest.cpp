@@ -70,18 +70,6 @@ TEST(FileDialogsTest, SingleSelectionKeepsTheFirstFile) {
   EXPECT_FALSE(dialog.Execute()) << "a confirmation without a file is no choice";
 }
 
-TEST(FileDialogsTest, SaveWithoutOverwritePromptAsksNothing) {
-  TempDir dir;
-  WriteFileBytes(dir / "taken.txt", "x");
-  TSaveDialog dialog;
-  dialog.SetDefaultExt("txt");
-  TDialogScript script;
-  script.Then(TDialogAnswer::Save(dir / "taken"));
-  EXPECT_TRUE(dialog.Execute());
-  EXPECT_EQ(dialog.FileName(), dir / "taken.txt");
-  EXPECT_EQ(script.Requests().size(), 1u);
-}
-
 TEST(FileDialogsTest, RealOpenDialogReturnsSeveralFilesAndTheChosenFilter) {
   TempDir dir;
   WriteFileBytes(dir / "a.bmp", "A");

@@ -27,29 +27,6 @@ TEST(ErrorDisplayTextTest, AddsAFullStopOnlyAfterACharacterThatSortsAfterIt) {
   EXPECT_EQ(ErrorDisplayText("Größe \xC3\xA4"), "Größe \xC3\xA4.") << "bytes above 0x7F sort after '.'";
 }
 
-TEST(MessageBoxesTest, ScriptedBoxesCarryKindCaptionAndText) {
-  Application->SetTitle("Varnex");
-  TDialogScript script;
-  script.Then(TDialogAnswer::Yes()).Then(TDialogAnswer::No()).Then(TDialogAnswer::Ok(dkError)).Then(
-      TDialogAnswer::Ok(dkInformation));
-  EXPECT_TRUE(QuestionBox("Cancel the task?"));
-  EXPECT_FALSE(QuestionBox("Delete the log?"));
-  ErrorBox("This program does not accept parameters.");
-  InformationBox("Varnex 1.0");
-  ASSERT_EQ(script.Requests().size(), 4u);
-  EXPECT_EQ(script.Requests()[0].Kind, dkQuestion);
-  EXPECT_EQ(script.Requests()[0].Caption, "Varnex");
-  EXPECT_EQ(script.Requests()[1].Text, "Delete the log?");
-  EXPECT_EQ(script.Requests()[2].Kind, dkError);
-  EXPECT_EQ(script.Requests()[3].Kind, dkInformation);
-  EXPECT_EQ(script.Unexpected(), 0);
-
-  Application->SetTitle("");
-  script.Then(TDialogAnswer::Yes());
-  QuestionBox("x");
-  EXPECT_EQ(script.Requests()[4].Caption, "");
-}
-
 TEST(DialogSeamTest, AnUnforeseenDialogIsCancelledAndCounted) {
   TDialogScript script;
   EXPECT_THROW(TDialogScript second, std::logic_error);

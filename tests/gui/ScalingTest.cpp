@@ -21,15 +21,4 @@ TEST(ScalingTest, LengthsFollowTheLogicalDensityRounded) {
   EXPECT_EQ(ScaleLength(2000000000, nullptr), 2000000000) << "no overflow in the product";
 }
 
-TEST(ScalingTest, BoundsAndClientSizeAreFixed) {
-  QWidget form;
-  SetScaledClientSize(&form, 381, 146);
-  EXPECT_EQ(form.size(), QSize(ScaleLength(381, &form), ScaleLength(146, &form)));
-  EXPECT_EQ(form.minimumSize(), form.maximumSize());
-  auto* child = new QWidget(&form);
-  SetScaledBounds(child, 10, 40, 361, 26);
-  EXPECT_EQ(child->geometry(), ScaleBounds(10, 40, 361, 26, child));
-  EXPECT_EQ(DefaultFormFont(&form).pixelSize(), ScaleLength(15, &form));
-}
-
 }  // namespace
