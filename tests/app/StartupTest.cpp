@@ -66,16 +66,6 @@ TEST_F(StartupTest, MalformedOutputDirEndsStartUpAfterOneBox) {
   EXPECT_TRUE(again.OwnsMutex());
 }
 
-TEST_F(StartupTest, SecondRunInTheSameProcessLockIsSilent) {
-  TAppInstanceLock first(StartupSetup().LockName);
-  ASSERT_TRUE(first.OwnsMutex());
-  TDialogScript script;
-  EXPECT_EQ(RunProgram(StartupSetup()), 0);
-  EXPECT_TRUE(script.Requests().empty());
-  EXPECT_EQ(MainForm, nullptr);
-  EXPECT_FALSE(AnyVisibleWindow());
-}
-
 TEST_F(StartupTest, WholeSessionWithRealDialogsWritesNoQtSettings) {
   const std::string home = varnex_test::QtTestEnvironment::HomeDir();
   const std::string config = varnex_test::QtTestEnvironment::ConfigDir();
