@@ -88,6 +88,7 @@ private:
   const std::vector<TColor>& FPalette;
   std::array<TChannel, 3> FChannels{};
   std::uint32_t FAlphaMask = 0;
-  std::array<std::uint32_t, 256> FCacheKey{};
-  std::array<std::uint32_t, 256> FCacheValue{};
+  // Only palette depths use the cache, so only they pay for clearing it.
+  std::array<std::uint32_t, 256> FCacheKey;
+  std::array<std::uint32_t, 256> FCacheValue;
 };

@@ -66,6 +66,7 @@ TPixelCodec::TPixelCodec(const TBmpImage& Image) : FBitCount(Image.BitCount), FP
     }
   }
   FAlphaMask = Image.Masks[3];
+  if (IsPaletteDepth(FBitCount)) FCacheKey.fill(0);
 }
 
 TColor TPixelCodec::Unpack(std::uint32_t Value) const {
