@@ -21,7 +21,7 @@
 
 namespace varnex_test {
 
-// Appends Value as Bytes little-endian bytes.
+// Appends Value as Bytes (at most 4) little-endian bytes.
 inline void PutLE(std::string& Out, std::uint32_t Value, int Bytes) {
   for (int i = 0; i < Bytes; ++i) Out.push_back(static_cast<char>((Value >> (8 * i)) & 0xFF));
 }
@@ -42,7 +42,8 @@ inline std::string SmallGlyphBmp() {
   PutLE(bmp, row * height, 4);
   PutLE(bmp, 2835, 4);
   PutLE(bmp, 2835, 4);
-  PutLE(bmp, 0, 8);
+  PutLE(bmp, 0, 4);
+  PutLE(bmp, 0, 4);
   // Rows bottom-up: the bottom row is all white, the top row starts with black.
   std::string bottom(9, '\xFF'), top = std::string(3, '\0') + std::string(6, '\xFF');
   bottom.resize(row, '\0');
