@@ -2,6 +2,7 @@
 
 #include "base/FileStream.h"
 #include "base/SysUtils.h"
+#include "tests/common/BmpFixtures.h"
 #include "tests/common/LogText.h"
 #include "tests/common/TestSupport.h"
 
@@ -21,33 +22,16 @@ constexpr TColor kShadow = 0x00123456;
 constexpr TColor kBackground = 0x0000FF00;
 constexpr TColor kInk = 0x000000FF;
 
-void PutLE(std::string& Out, std::uint32_t Value, int Bytes) {
-  for (int i = 0; i < Bytes; ++i) Out.push_back(static_cast<char>((Value >> (8 * i)) & 0xFF));
-}
+// A colour 0x00BBGGRR as the fixture's 24-bit pixel value (blue in the low byte).
+std::uint32_t FilePixel(TColor C) { return ((C & 0xFF) << 16) | (C & 0xFF00) | ((C >> 16) & 0xFF); }
 
 // A 2 x 2 24-bit BMP: ink at the top left, background elsewhere.
 std::string TinyGlyph() {
-  const TColor rows[2][2] = {{kInk, kBackground}, {kBackground, kBackground}};  // top row first
-  std::string bmp = "BM";
-  PutLE(bmp, 14 + 40 + 2 * 8, 4);
-  PutLE(bmp, 0, 4);
-  PutLE(bmp, 14 + 40, 4);
-  PutLE(bmp, 40, 4);
-  PutLE(bmp, 2, 4);
-  PutLE(bmp, 2, 4);
-  PutLE(bmp, 1, 2);
-  PutLE(bmp, 24, 2);
-  for (int i = 0; i < 6; ++i) PutLE(bmp, 0, 4);
-  for (int y = 1; y >= 0; --y) {  // bottom-up, rows padded to 8 bytes
-    for (int x = 0; x < 2; ++x) {
-      const TColor c = rows[y][x];
-      bmp.push_back(static_cast<char>(c >> 16));
-      bmp.push_back(static_cast<char>(c >> 8));
-      bmp.push_back(static_cast<char>(c));
-    }
-    bmp.append(2, '\0');
-  }
-  return bmp;
+  varnex_test::TBmpFixture f;
+  f.Width = 2;
+  f.Height = 2;
+  f.Pixels = {FilePixel(kInk), FilePixel(kBackground), FilePixel(kBackground), FilePixel(kBackground)};
+  return varnex_test::BuildBmp(f);
 }
 
 // The colour at (X, Y) of a bottom-up 24-bit BMP, Y = 0 being the top row.

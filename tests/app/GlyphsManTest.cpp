@@ -8,6 +8,7 @@
 #include "gui/DialogSeam.h"
 #include "gui/FileDialogs.h"
 #include "gui/HandlerGuard.h"
+#include "tests/common/BmpFixtures.h"
 #include "tests/common/QtTestSupport.h"
 
 #include <QLabel>
@@ -28,38 +29,14 @@ using varnex_test::ReadFileBytes;
 using varnex_test::TempDir;
 using varnex_test::WriteFileBytes;
 
-void PutLE(std::string& Out, std::uint32_t Value, int Bytes) {
-  for (int i = 0; i < Bytes; ++i) Out.push_back(static_cast<char>((Value >> (8 * i)) & 0xFF));
-}
-
 // A 24-bit 4 x 4 glyph: white background with a black square in the middle.
 std::string GlyphBmp() {
-  const int width = 4, height = 4, row = (width * 3 + 3) & ~3;
-  std::string bmp = "BM";
-  PutLE(bmp, 54 + row * height, 4);
-  PutLE(bmp, 0, 4);
-  PutLE(bmp, 54, 4);
-  PutLE(bmp, 40, 4);
-  PutLE(bmp, width, 4);
-  PutLE(bmp, height, 4);
-  PutLE(bmp, 1, 2);
-  PutLE(bmp, 24, 2);
-  PutLE(bmp, 0, 4);
-  PutLE(bmp, row * height, 4);
-  PutLE(bmp, 2835, 4);
-  PutLE(bmp, 2835, 4);
-  PutLE(bmp, 0, 4);
-  PutLE(bmp, 0, 4);
-  for (int y = 0; y < height; ++y) {
-    std::string line;
-    for (int x = 0; x < width; ++x) {
-      const bool ink = x >= 1 && x <= 2 && y >= 1 && y <= 2;
-      line.append(3, static_cast<char>(ink ? 0x00 : 0xFF));
-    }
-    line.resize(row, '\0');
-    bmp += line;
-  }
-  return bmp;
+  varnex_test::TBmpFixture f;
+  f.Width = 4;
+  f.Height = 4;
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) f.Pixels.push_back(x >= 1 && x <= 2 && y >= 1 && y <= 2 ? 0x000000 : 0xFFFFFF);
+  return varnex_test::BuildBmp(f);
 }
 
 const std::string SummaryOf10 = "There are 1 errors and 0 warnings.\r\n\r\nSave the log right now?";

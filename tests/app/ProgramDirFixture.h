@@ -7,6 +7,7 @@
 #include "app/ProgressDialogUnit.h"
 #include "base/SysUtils.h"
 #include "gui/Application.h"
+#include "tests/common/BmpFixtures.h"
 #include "tests/common/QtTestSupport.h"
 
 #include <QCoreApplication>
@@ -21,34 +22,13 @@
 
 namespace varnex_test {
 
-// Appends Value as Bytes (at most 4) little-endian bytes.
-inline void PutLE(std::string& Out, std::uint32_t Value, int Bytes) {
-  for (int i = 0; i < Bytes; ++i) Out.push_back(static_cast<char>((Value >> (8 * i)) & 0xFF));
-}
-
 // A 24-bit 3 x 2 BMP: a white background with one black pixel at the top left.
 inline std::string SmallGlyphBmp() {
-  const int width = 3, height = 2, row = 12;
-  std::string bmp = "BM";
-  PutLE(bmp, 54 + row * height, 4);
-  PutLE(bmp, 0, 4);
-  PutLE(bmp, 54, 4);
-  PutLE(bmp, 40, 4);
-  PutLE(bmp, width, 4);
-  PutLE(bmp, height, 4);
-  PutLE(bmp, 1, 2);
-  PutLE(bmp, 24, 2);
-  PutLE(bmp, 0, 4);
-  PutLE(bmp, row * height, 4);
-  PutLE(bmp, 2835, 4);
-  PutLE(bmp, 2835, 4);
-  PutLE(bmp, 0, 4);
-  PutLE(bmp, 0, 4);
-  // Rows bottom-up: the bottom row is all white, the top row starts with black.
-  std::string bottom(9, '\xFF'), top = std::string(3, '\0') + std::string(6, '\xFF');
-  bottom.resize(row, '\0');
-  top.resize(row, '\0');
-  return bmp + bottom + top;
+  TBmpFixture f;
+  f.Width = 3;
+  f.Height = 2;
+  f.Pixels = {0x000000, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
+  return BuildBmp(f);
 }
 
 // Runs an event loop until Done() or TimeoutMs; false on timeout. A real loop,
