@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 using varnex_test::BuildBmp;
+using varnex_test::Paletted;
 using varnex_test::TBmpFixture;
 using varnex_test::TempDir;
 using varnex_test::WriteFileBytes;
@@ -21,16 +22,6 @@ std::vector<TColor> Colours(const TBitmap& Bitmap) {
   for (int y = 0; y < Bitmap.Height(); ++y)
     for (int x = 0; x < Bitmap.Width(); ++x) out.push_back(Bitmap.Canvas()->Pixel(x, y));
   return out;
-}
-
-TBmpFixture Paletted(int BitCount, std::vector<TColor> Palette, int Width, int Height, std::vector<std::uint32_t> Pixels) {
-  TBmpFixture f;
-  f.BitCount = BitCount;
-  f.Palette = std::move(Palette);
-  f.Width = Width;
-  f.Height = Height;
-  f.Pixels = std::move(Pixels);
-  return f;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 using varnex_test::BuildBmp;
+using varnex_test::Paletted;
 using varnex_test::TBmpFixture;
 
 namespace {
@@ -13,16 +14,6 @@ namespace {
 void Load(TBitmap& Bitmap, const TBmpFixture& Fixture) {
   const std::string bytes = BuildBmp(Fixture);
   Bitmap.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-TBmpFixture Paletted(int BitCount, std::vector<TColor> Palette, int Width, int Height, std::vector<std::uint32_t> Pixels) {
-  TBmpFixture f;
-  f.BitCount = BitCount;
-  f.Palette = std::move(Palette);
-  f.Width = Width;
-  f.Height = Height;
-  f.Pixels = std::move(Pixels);
-  return f;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varnex_test {
@@ -100,6 +101,18 @@ inline std::string BuildBmp(const TBmpFixture& F) {
   PutLe(file, 0, 4);
   PutLe(file, offset, 4);
   return file + header + pixels;
+}
+
+// A palette-format fixture of the given depth, table, size and top-down pixel indexes.
+inline TBmpFixture Paletted(int BitCount, std::vector<std::uint32_t> Palette, int Width, int Height,
+                            std::vector<std::uint32_t> Pixels) {
+  TBmpFixture f;
+  f.BitCount = BitCount;
+  f.Palette = std::move(Palette);
+  f.Width = Width;
+  f.Height = Height;
+  f.Pixels = std::move(Pixels);
+  return f;
 }
 
 }  // namespace varnex_test
