@@ -1,6 +1,7 @@
 #include "base/FileStream.h"
 
 #include "base/Exceptions.h"
+#include "base/SysUtils.h"
 
 #include <cerrno>
 #include <cstring>
@@ -45,18 +46,6 @@ int CreateExclusive(const std::string& FileName, int& Error) {
   return fd;
 }
 
-// Writes all of Data; false when the system refuses part of it.
-bool WriteAll(int Handle, const char* Data, std::size_t Size) {
-  while (Size > 0) {
-    const ssize_t n = ::write(Handle, Data, Size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    Data += n;
-    Size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 TFileStream::TFileStream(const std::string& FileName, TFileStreamMode /*Mode*/) : FFileName(FileName) {
@@ -81,7 +70,7 @@ void TFileStream::WriteBuffer(const void* Buffer, std::size_t Count) {
   FPosition += Count;
   if (Count >= kBufferSize) {
     // A large block goes straight to the file instead of through the buffer.
-    if (!WriteAll(FHandle, in, Count)) throw EWriteError("Stream write error");
+    if (!FileWriteAll(FHandle, in, Count)) throw EWriteError("Stream write error");
     return;
   }
   FBuffer.insert(FBuffer.end(), in, in + Count);
@@ -90,7 +79,7 @@ void TFileStream::WriteBuffer(const void* Buffer, std::size_t Count) {
 void TFileStream::WriteString(const std::string& Text) { WriteBuffer(Text.data(), Text.size()); }
 
 void TFileStream::Flush() {
-  const bool written = WriteAll(FHandle, FBuffer.data(), FBuffer.size());
+  const bool written = FileWriteAll(FHandle, FBuffer.data(), FBuffer.size());
   // Bytes that could not be written are dropped, so that one failure is
   // reported once and does not block every later write.
   FBuffer.clear();

@@ -143,18 +143,19 @@ int RenameNoReplace(const char* From, const char* To) {
   return 0;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+}  // namespace
+
+bool FileWriteAll(int Handle, const void* Data, std::size_t Size) {
+  const char* data = static_cast<const char*>(Data);
+  while (Size > 0) {
+    const ssize_t n = ::write(Handle, data, Size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
-    size -= static_cast<std::size_t>(n);
+    Size -= static_cast<std::size_t>(n);
   }
   return true;
 }
-
-}  // namespace
 
 void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync) {
   const std::string createMessage = "Cannot create file \"" + Path + "\"";
@@ -165,7 +166,7 @@ void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
-  bool ok = WriteAll(fd, static_cast<const char*>(Data), Size);
+  bool ok = FileWriteAll(fd, Data, Size);
   if (ok && Sync) ok = ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
   if (!ok) {

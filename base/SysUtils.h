@@ -43,6 +43,9 @@ std::string ProgramDir();
 // Whole seconds of local time formatted as "yyyy-mm-dd hh:nn:ss".
 std::string FormatLogTimeStamp();
 
+// Writes all Size bytes to the open file Handle, retrying short writes; false on failure.
+bool FileWriteAll(int Handle, const void* Data, std::size_t Size);
+
 // Writes Data to a temporary file in Path's directory and moves it to Path.
 // With Replace false an existing Path is never replaced (EFileExists); with Sync
 // the data reaches the disk before the move. Raises EFCreateError or EWriteError
