@@ -2,6 +2,7 @@
 
 #include "base/Exceptions.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -157,15 +158,32 @@ bool FileWriteAll(int Handle, const void* Data, std::size_t Size) {
   return true;
 }
 
+namespace {
+
+// Creates a new file with a unique hidden name in Path's directory and returns its
+// handle (-1 on failure). Mode 0666 lets the kernel apply the umask, as for any new
+// file, without a umask or chmod call per file: batches create thousands of these.
+int CreateTemporaryBeside(const std::string& Path, std::string& Temp) {
+  static std::atomic<unsigned> counter{0};
+  // Names are unique within the process; O_EXCL settles any clash with another one.
+  static const std::string process = std::to_string(::getpid());
+  const std::string stem = ExtractFilePath(Path) + "." + ExtractFileName(Path) + "." + process + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    Temp = stem + std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
+    const int fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
 void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync) {
   const std::string createMessage = "Cannot create file \"" + Path + "\"";
   if (Path.empty() || Path.back() == PathDelim) throw EFCreateError(createMessage);
-  std::string temp = ExtractFilePath(Path) + "." + ExtractFileName(Path) + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  std::string temp;
+  const int fd = CreateTemporaryBeside(Path, temp);
   if (fd < 0) throw EFCreateError(createMessage);
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
   bool ok = FileWriteAll(fd, Data, Size);
   if (ok && Sync) ok = ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
