@@ -41,8 +41,13 @@ std::vector<TColor> GreyRamp(int BitCount) {
 }
 
 std::vector<std::uint8_t> ReadFileContent(const std::string& FileName) {
-  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking only for the open: a named pipe without a writer must not hang it.
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) throw EFOpenError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
+  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    throw EFOpenError("Cannot open file \"" + FileName + "\"");
+  }
   std::vector<std::uint8_t> data;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) <= kMaxFileBytes)

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using varnex_test::BuildBmp;
@@ -228,6 +229,12 @@ TEST_F(GlyphCommand, UnreadableSourcesReportThePathAsPassed) {
   const std::string text = Write("notes.bmp", "just some text\r\n");
   EXPECT_THROW_MSG(Convert(text), EGlyphConvertError, "Cannot load glyph from file: " + text);
   EXPECT_THROW_MSG(Convert(FDir / "src"), EGlyphConvertError, "Cannot load glyph from file: " + (FDir / "src"));
+  // A named pipe that nobody writes to is rejected instead of hanging the batch; the
+  // alarm ends the test process should the open block.
+  ASSERT_EQ(::mkfifo(Source("pipe.bmp").c_str(), 0600), 0);
+  ::alarm(20);
+  EXPECT_THROW_MSG(Convert(Source("pipe.bmp")), EGlyphConvertError, "Cannot load glyph from file: " + Source("pipe.bmp"));
+  ::alarm(0);
   // A relative path stays relative in the message.
   const std::string cwd = GetCurrentDir();
   ASSERT_TRUE(SetCurrentDir(FDir / "src"));
