@@ -34,11 +34,12 @@ struct TForms {
 
 void RunWindows(TAppInstanceLock& Lock, const TStartupSetup& Setup, TForms& Forms) {
   Application->SetTitle("Varnex");
+  // Set before the windows exist, so that a start-up error box is brought forward too.
+  Lock.SetActivateHandler([] { return RaiseInstanceWindow(MainForm); });
   Forms.Main = std::make_unique<TMainForm>(Setup.Form);
   // Parented to the main window, the dialog opens centred over it.
   Forms.Progress = std::make_unique<TProgressDialog>(Forms.Main.get());
   ProgressDialog = Forms.Progress.get();
-  Lock.SetActivateHandler([] { return RaiseInstanceWindow(MainForm); });
   Forms.Main->OnClosed = [](TObject*) { QCoreApplication::quit(); };
   Forms.Main->show();
   QCoreApplication::exec();

@@ -128,6 +128,19 @@ protected:
     socket.abort();
     return connected;
   }
+  // The running program's answer to a request to come forward: "1\n" when it raised a window.
+  std::string AskToActivate() {
+    QLocalSocket socket;
+    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    socket.connectToServer(QString::fromStdString(
+        TAppInstanceLock::PropServerName(InstanceLockNameFor(InstanceLockDir(Exe)))));
+    if (!socket.waitForConnected(2000)) return "no connection";
+    socket.write("activate\n");
+    socket.flush();
+    while (!socket.canReadLine())
+      if (!socket.waitForReadyRead(5000)) return "no answer";
+    return socket.readLine().toStdString();
+  }
 };
 
 TEST_F(ProgramProcessTest, SecondStartEndsAtOnceWithZeroWhileTheFirstRuns) {
@@ -152,6 +165,18 @@ TEST_F(ProgramProcessTest, SecondStartEndsAtOnceWithZeroWhileTheFirstRuns) {
   EXPECT_EQ(FilesBelow(ProgramDir.Path()), std::vector<std::string>{"varnex"});
   EXPECT_EQ(FilesBelow(Home.Path()), std::vector<std::string>{});
   EXPECT_EQ(FilesBelow(Config.Path()), std::vector<std::string>{});
+}
+
+TEST_F(ProgramProcessTest, StartUpErrorBoxComesForwardForASecondStart) {
+  WriteFileBytes(ProgramDir / "Settings.ini", "[MainForm]\r\nOutputDir=/not/quoted\r\n");
+  QProcess first;
+  Start(first);
+  // The first instance holds the lock while its error box waits for the user.
+  ASSERT_TRUE(ProcessUntil([&] { return Serving() || first.state() != QProcess::Running; }, 30000));
+  ASSERT_EQ(first.state(), QProcess::Running) << first.readAllStandardError().toStdString();
+  EXPECT_EQ(AskToActivate(), "1\n");
+  first.kill();
+  first.waitForFinished(10000);
 }
 
 }  // namespace
