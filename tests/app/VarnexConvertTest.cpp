@@ -228,28 +228,25 @@ TEST_F(VarnexConvertTest, ProgressIsShownOnATerminalOnly) {
 
 TEST_F(VarnexConvertTest, InterruptStopsAtTheNextFileBoundary) {
   const std::string a = Source("a.bmp"), c = Source("c.bmp");
-  // Reading from a FIFO blocks the tool inside the second file until the test feeds it.
+  // Reading from a FIFO blocks the tool inside the second file until the test feeds it;
+  // the test holds the writing end from the start, so the tool waits for data, not EOF.
   const std::string fifo = Dir / "b.bmp";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int feed = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(feed, 0);
   const pid_t pid = StartTool({"--output", OutDir, a, fifo, c}, Dir.Path());
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   while (!FileExists(OutDir + "/a.bmp") && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   ASSERT_TRUE(FileExists(OutDir + "/a.bmp"));
   ASSERT_EQ(::kill(pid, SIGINT), 0);
-  // Feed the FIFO if the tool opens it; it may also stop before doing so.
+  // Feed the FIFO; the tool reads it if it got that far, or stops before opening it.
+  const std::string glyph = TinyGlyph();
+  EXPECT_EQ(::write(feed, glyph.data(), glyph.size()), static_cast<ssize_t>(glyph.size()));
+  ::close(feed);
   int status = 0;
   pid_t ended = 0;
-  bool fed = false;
-  while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-    const int fd = fed ? -1 : ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) {
-      fed = true;
-      const std::string glyph = TinyGlyph();
-      EXPECT_EQ(::write(fd, glyph.data(), glyph.size()), static_cast<ssize_t>(glyph.size()));
-      ::close(fd);
-    }
+  while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(1ms);
-  }
   ASSERT_EQ(ended, pid) << "the tool did not end";
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
