@@ -167,7 +167,11 @@ int CreateTemporaryBeside(const std::string& Path, std::string& Temp) {
   static std::atomic<unsigned> counter{0};
   // Names are unique within the process; O_EXCL settles any clash with another one.
   static const std::string process = std::to_string(::getpid());
-  const std::string stem = ExtractFilePath(Path) + "." + ExtractFileName(Path) + "." + process + "-";
+  // Long names are shortened so the temporary name stays within the name limit.
+  std::string name = ExtractFileName(Path);
+  constexpr std::size_t kRoom = NAME_MAX - 16;
+  if (name.size() + process.size() > kRoom) name.resize(kRoom - process.size());
+  const std::string stem = ExtractFilePath(Path) + "." + name + "." + process + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     Temp = stem + std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
     const int fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);

@@ -59,9 +59,12 @@ TEST(SafeWrite, NeverReplacesWithoutPermissionAndLeavesNoTemporary) {
   WriteFileSafely(dir / "t", "xyz", 3, true, true);
   EXPECT_EQ(ReadFileBytes(dir / "t"), "xyz");
   EXPECT_THROW(WriteFileSafely(dir / "missing/t", "x", 1, true, false), EFCreateError);
+  const std::string longest(255, 'n');
+  WriteFileSafely(dir / longest, "long", 4, false, false);
+  EXPECT_EQ(ReadFileBytes(dir / longest), "long");
   int entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
-  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(entries, 2);
 }
 
 TEST(ProgramLocation, IsTheDirectoryOfThisExecutable) {
