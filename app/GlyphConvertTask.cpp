@@ -4,6 +4,8 @@
 #include "base/FileStream.h"
 #include "base/SysUtils.h"
 
+#include <chrono>
+
 namespace {
 
 const std::string LogErrorPrefix = "[Error] ";
@@ -127,6 +129,13 @@ void TGlyphConvertTask::Log(const std::string& Text) {
   try {
     FLogStream->WriteString(Text);
     FLogStream->WriteString(LogLineEnd);
+    // A long batch still shows its progress on disk, and a killed run keeps
+    // most of its log, without a write per line.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FLastFlush >= std::chrono::milliseconds(200)) {
+      FLastFlush = now;
+      FLogStream->Flush();
+    }
   } catch (const EStreamError&) {
   }
 }

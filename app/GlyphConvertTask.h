@@ -7,6 +7,7 @@
 #include "base/Types.h"
 #include "support/Tasks.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,6 +65,7 @@ private:
   const std::string FOutputDir;
   const std::string FLogFileName;
   std::unique_ptr<TFileStream> FLogStream;
+  std::chrono::steady_clock::time_point FLastFlush;
   int FErrorCount = 0;
   int FWarningCount = 0;
 };

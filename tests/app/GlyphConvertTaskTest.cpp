@@ -293,6 +293,17 @@ TEST_F(GlyphConvertTaskTest, LogReplacesThePreviousLogCompletely) {
                                 "End time: <time>"}));
 }
 
+TEST_F(GlyphConvertTaskTest, LogReachesTheDiskWhileTheRunGoesOn) {
+  ForceDirectories(OutDir);
+  TGlyphConvertTask task({Source("open.bmp")}, kLight, kShadow, OutDir, LogPath);
+  std::string seenAtStart;
+  task.OnMessage = [&](TObject*, const std::string& Text) {
+    if (Text == "Started") seenAtStart = ReadFileBytes(LogPath);
+  };
+  task.Perform();
+  EXPECT_EQ(seenAtStart.rfind("Start time: ", 0), 0u) << seenAtStart;
+}
+
 TEST_F(GlyphConvertTaskTest, HandlerExceptionsEndTheBatchAsUnexpectedErrors) {
   ForceDirectories(OutDir);
   const std::string a = Source("a.bmp"), b = Source("b.bmp");
