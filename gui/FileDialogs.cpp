@@ -4,6 +4,7 @@
 #include "gui/Application.h"
 #include "gui/MessageBoxes.h"
 
+#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QString>
 #include <QStringList>
@@ -43,12 +44,19 @@ TDialogAnswer RunQtFileDialog(const TDialogRequest& Request, TOpenOptions Option
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setWindowModality(Qt::ApplicationModal);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  if (save)
+  const bool multi = !save && (Options & ofAllowMultiSelect) != 0;
+  if (!save && (Options & ofFileMustExist) != 0) {
+    dialog.setFileMode(multi ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  } else {
     dialog.setFileMode(QFileDialog::AnyFile);
-  else if ((Options & ofAllowMultiSelect) != 0)
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-  else
-    dialog.setFileMode((Options & ofFileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    // Qt's multiple-selection mode refuses a typed name that does not exist; without
+    // ofFileMustExist such a name is the caller's to report, so the views of the
+    // any-file mode are given multiple selection instead.
+    if (multi)
+      for (const char* name : {"listView", "treeView"})
+        if (auto* view = dialog.findChild<QAbstractItemView*>(QString::fromLatin1(name)))
+          view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  }
   dialog.setSizeGripEnabled((Options & ofEnableSizing) != 0);
 
   const QStringList filters = ToQt(QtNameFilters(Request.Filter));

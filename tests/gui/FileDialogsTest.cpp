@@ -7,10 +7,13 @@
 #include "tests/common/QtTestSupport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -86,7 +89,9 @@ TEST(FileDialogsTest, RealOpenDialogReturnsSeveralFilesAndTheChosenFilter) {
     ASSERT_NE(fd, nullptr);
     EXPECT_EQ(fd->windowTitle(), QStringLiteral("Convert"));
     EXPECT_TRUE(fd->testOption(QFileDialog::DontUseNativeDialog));
-    EXPECT_EQ(fd->fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(fd->fileMode(), QFileDialog::AnyFile) << "a typed name need not exist";
+    for (const char* view : {"listView", "treeView"})
+      EXPECT_EQ(fd->findChild<QAbstractItemView*>(view)->selectionMode(), QAbstractItemView::ExtendedSelection) << view;
     EXPECT_EQ(fd->nameFilters(), (QStringList{"Bitmaps (*.bmp)", "All files (*)"}));
     EXPECT_EQ(fd->selectedNameFilter(), QStringLiteral("All files (*)"));
     EXPECT_EQ(QDir(fd->directory()).canonicalPath(), QDir(QString::fromStdString(dir.Path())).canonicalPath());
@@ -108,6 +113,24 @@ TEST(FileDialogsTest, RealOpenDialogReturnsSeveralFilesAndTheChosenFilter) {
   });
   EXPECT_FALSE(dialog.Execute());
   EXPECT_EQ(dialog.FilterIndex(), 1);
+
+  // A name that does not exist can be confirmed: the conversion reports it. Nothing
+  // is proposed, as with the files dialog of the program.
+  dialog.SetFileName("");
+  OnModalWidget([](QWidget* Widget) {
+    auto* fd = qobject_cast<QFileDialog*>(Widget);
+    fd->findChild<QLineEdit*>("fileNameEdit")->setText("missing.bmp");
+    QPushButton* open = fd->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open);
+    if (open == nullptr || !open->isEnabled()) {
+      ADD_FAILURE() << "the dialog refuses a name that does not exist";
+      fd->reject();
+      return;
+    }
+    open->click();
+  });
+  ASSERT_TRUE(dialog.Execute());
+  ASSERT_EQ(dialog.Files().size(), 1u);
+  EXPECT_EQ(ExtractFileName(dialog.Files()[0]), "missing.bmp");
 }
 
 TEST(FileDialogsTest, RealSaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
