@@ -167,7 +167,7 @@ void TGlyphConvertCommand::LoadGlyph(TBitmap& Bitmap) {
   }
 }
 
-void TGlyphConvertCommand::AddDisabledImage(TBitmap& Bitmap) {
+void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
   const int width = Bitmap.Width();
   if (width == 0) return;
   const int height = Bitmap.Height();
@@ -184,6 +184,8 @@ void TGlyphConvertCommand::AddDisabledImage(TBitmap& Bitmap) {
   Bitmap.Canvas()->CopyRect(TRect{half, 0, half + half, Bitmap.Height()}, *work->Canvas(),
                             TRect{0, 0, width, height});
 }
+
+void TGlyphConvertCommand::AddDisabledImage(TBitmap& Bitmap) { ::AddDisabledImage(Bitmap, LightColor, ShadowColor); }
 
 void TGlyphConvertCommand::SaveGlyph(TBitmap& Bitmap) {
   const std::string target = IncludeTrailingPathDelimiter(OutputDir) + ExtractFileName(FileName);

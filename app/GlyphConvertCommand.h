@@ -17,6 +17,9 @@ VARNEX_DECLARE_EXCEPTION(EGlyphConvertError, Exception);
 // becomes LightColor, and every other pixel the bottom-left colour.
 void MakeDisabledImage(TBitmap& Work, TColor LightColor, TColor ShadowColor);
 
+// Widens Bitmap to twice its width with its disabled image on the right; an empty bitmap stays as it is.
+void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor);
+
 // Converts one source file: the source on the left, its disabled image on the right.
 class TGlyphConvertCommand : public TObject {
 public:

@@ -14,17 +14,8 @@ namespace {
 constexpr std::int64_t kMaxWidenedPixels = std::int64_t{1} << 20;
 
 void Widen(TBitmap& Bitmap) {
-  const int w = Bitmap.Width();
-  const int h = Bitmap.Height();
-  if (w == 0 || h == 0 || std::int64_t{w} * h > kMaxWidenedPixels) return;
-  TBitmap work;
-  work.SetPixelFormat(pf24bit);
-  work.SetWidth(w);
-  work.SetHeight(h);
-  work.Canvas()->Draw(0, 0, Bitmap);
-  MakeDisabledImage(work, 0xFFFFFF, 0x808080);
-  Bitmap.SetWidth(2 * w);
-  Bitmap.Canvas()->CopyRect(TRect{w, 0, 2 * w, h}, *work.Canvas(), TRect{0, 0, w, h});
+  if (std::int64_t{Bitmap.Width()} * Bitmap.Height() > kMaxWidenedPixels) return;
+  AddDisabledImage(Bitmap, 0xFFFFFF, 0x808080);
 }
 
 bool SameBitmap(const TBitmap& A, const TBitmap& B) {
