@@ -203,22 +203,18 @@ TEST_F(GlyphCommand, UnwritableTargetsReportTheSaveError) {
 TEST_F(GlyphCommand, AFullDiskLeavesNoFileBehind) {
   std::vector<TColor> big(64 * 64, 0x123456);
   const std::string path = Write("full.bmp", BuildBmp(Rgb24(64, 64, big)));
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
   bool threw = false;
   std::string message;
-  try {
-    Convert(path);
-  } catch (const EGlyphConvertError& e) {
-    threw = true;
-    message = e.Message();
+  {
+    varnex_test::FileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.Active());
+    try {
+      Convert(path);
+    } catch (const EGlyphConvertError& e) {
+      threw = true;
+      message = e.Message();
+    }
   }
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
   EXPECT_TRUE(threw);
   EXPECT_EQ(message, "Cannot save glyph to file: " + Out() + "/full.bmp");
   EXPECT_EQ(FilesIn(Out()), 0u);

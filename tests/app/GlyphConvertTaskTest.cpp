@@ -340,16 +340,12 @@ TEST_F(GlyphConvertTaskTest, MessageHandlerExceptionLeavesPerformWithTheLogClose
 
 TEST_F(GlyphConvertTaskTest, FailedLogWritesAreIgnored) {
   ForceDirectories(OutDir);
-  rlimit saved{};
-  ::getrlimit(RLIMIT_FSIZE, &saved);
-  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limited = saved;
-  limited.rlim_cur = 20;
-  ::setrlimit(RLIMIT_FSIZE, &limited);
   TGlyphConvertTask task({}, kLight, kShadow, OutDir, LogPath);
-  EXPECT_NO_THROW(task.Perform());
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
+  {
+    varnex_test::FileSizeLimit limit(20);
+    ASSERT_TRUE(limit.Active());
+    EXPECT_NO_THROW(task.Perform());
+  }
   EXPECT_TRUE(task.Finished());
   EXPECT_EQ(task.Position(), 100);
   EXPECT_LE(ReadFileBytes(LogPath).size(), 20u);

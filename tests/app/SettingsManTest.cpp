@@ -138,21 +138,16 @@ TEST_F(SettingsManTest, FullDiskKeepsTheOldFileWhole) {
   form->SettingsMan()->Save();
   const std::string before = ReadFileBytes(IniPath());
   form->SetOutputDir(std::string(4000, 'x'));
-  // A file-size limit stands in for a full disk; the signal would end the test.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit small = old;
-  small.rlim_cur = 100;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   bool failed = false;
-  try {
-    form->SettingsMan()->Save();
-  } catch (const ESettingsManError& E) {
-    failed = E.Message() == "The program cannot save the settings.";
+  {
+    varnex_test::FileSizeLimit limit(100);
+    ASSERT_TRUE(limit.Active());
+    try {
+      form->SettingsMan()->Save();
+    } catch (const ESettingsManError& E) {
+      failed = E.Message() == "The program cannot save the settings.";
+    }
   }
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, SIG_DFL);
   EXPECT_TRUE(failed);
   EXPECT_EQ(ReadFileBytes(IniPath()), before);
 }

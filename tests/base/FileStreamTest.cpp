@@ -9,28 +9,9 @@
 namespace {
 
 using varnex_test::ReadFileBytes;
+using varnex_test::FileSizeLimit;
 using varnex_test::TempDir;
 using varnex_test::WriteFileBytes;
-
-// Lowers the file size limit for the length of a scope, like a full disk.
-class FileSizeLimit {
-public:
-  explicit FileSizeLimit(rlim_t Bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &FSaved);
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = FSaved;
-    limited.rlim_cur = Bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FSaved);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-
-private:
-  rlimit FSaved{};
-  void (*FOldHandler)(int);
-};
 
 }  // namespace
 

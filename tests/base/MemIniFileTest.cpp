@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 using varnex_test::ReadFileBytes;
+using varnex_test::FileSizeLimit;
 using varnex_test::TempDir;
 using varnex_test::WriteFileBytes;
 
@@ -291,28 +292,6 @@ TEST(MemIniFileUpdate, AFileThatCannotBeCreatedRaisesTheFileError) {
   EXPECT_EQ(DirEntries(dir.Path()), std::vector<std::string> {"plain"});
   EXPECT_EQ(ReadFileBytes(dir / "plain"), "x");
 }
-
-// A full disk: the file size limit makes every write beyond it fail with EFBIG.
-class FileSizeLimit {
-public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = FOld;
-    limit.rlim_cur = bytes;
-    FActive = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-  bool Active() const { return FActive; }
-
-private:
-  rlimit FOld {};
-  void (*FOldHandler)(int) = nullptr;
-  bool FActive = false;
-};
 
 TEST(MemIniFileUpdate, AFullDiskKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {
   TempDir dir;

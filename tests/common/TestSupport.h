@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/resource.h>
 #include <typeinfo>
 
 // Checks that Statement throws exactly ExceptionClass (or a subclass) with Message.
@@ -64,5 +66,32 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+// A full disk for the length of a scope: writes past Bytes fail with EFBIG, and
+// SIGXFSZ is ignored so they fail instead of ending the test program.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t Bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &FSaved);
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = FSaved;
+    limited.rlim_cur = Bytes;
+    FActive = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FSaved);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  // True when the limit was set.
+  bool Active() const { return FActive; }
+
+private:
+  rlimit FSaved {};
+  void (*FOldHandler)(int) = nullptr;
+  bool FActive = false;
+};
 
 }  // namespace varnex_test
