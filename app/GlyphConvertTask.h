@@ -37,6 +37,9 @@ public:
   // The files still held by the task; empty after a run.
   const std::vector<std::string>& FileNames() const;
 
+  // While OnMessage runs: true when its text is a file's name, false for a status text.
+  bool MessageIsFileName() const;
+
   // Receives "Started", each file's name, then "Completed" or "Canceled".
   TMessageEvent OnMessage;
 
@@ -57,7 +60,7 @@ private:
   void Log(const std::string& Text);
   void LogError(const std::string& Text);
   void LogWarning(const std::string& Text);
-  void DoMessage(const std::string& Text);
+  void DoMessage(const std::string& Text, bool IsFileName = false);
 
   std::vector<std::string> FFileNames;
   const TColor FLightColor;
@@ -68,4 +71,5 @@ private:
   std::chrono::steady_clock::time_point FLastFlush;
   int FErrorCount = 0;
   int FWarningCount = 0;
+  bool FMessageIsFileName = false;
 };
