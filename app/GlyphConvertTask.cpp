@@ -2,6 +2,7 @@
 
 #include "app/GlyphConvertCommand.h"
 #include "base/FileStream.h"
+#include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 
 #include <chrono>
@@ -37,13 +38,10 @@ bool TGlyphConvertTask::MessageIsFileName() const { return FMessageIsFileName; }
 void TGlyphConvertTask::Execute() {
   // Closes the log and empties the list on every way out, also when an
   // exception (the log error, or one from a message handler) leaves Execute.
-  struct TFinalBlock {
-    TGlyphConvertTask& Task;
-    ~TFinalBlock() {
-      Task.CloseLog();
-      Task.FFileNames.clear();
-    }
-  } finalBlock{*this};
+  TScopeExit finalBlock([this] {
+    CloseLog();
+    FFileNames.clear();
+  });
 
   OpenLog();
   Log("Start time: " + FormatLogTimeStamp());
