@@ -118,12 +118,14 @@ protected:
     Process.start(QString::fromStdString(Exe), QStringList());
     ASSERT_TRUE(Process.waitForStarted(10000));
   }
+  // The instance socket of the copied program.
+  std::string SocketPath() const {
+    return TAppInstanceLock::SocketPath(InstanceLockDirectory(), InstanceLockNameFor(InstanceLockDir(Exe)));
+  }
   // True once the running program answers on its instance socket.
   bool Serving() {
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(QString::fromStdString(
-        TAppInstanceLock::PropServerName(InstanceLockNameFor(InstanceLockDir(Exe)))));
+    socket.connectToServer(QString::fromStdString(SocketPath()));
     const bool connected = socket.waitForConnected(200);
     socket.abort();
     return connected;
@@ -131,9 +133,7 @@ protected:
   // The running program's answer to a request to come forward: "1\n" when it raised a window.
   std::string AskToActivate() {
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(QString::fromStdString(
-        TAppInstanceLock::PropServerName(InstanceLockNameFor(InstanceLockDir(Exe)))));
+    socket.connectToServer(QString::fromStdString(SocketPath()));
     if (!socket.waitForConnected(2000)) return "no connection";
     socket.write("activate\n");
     socket.flush();
