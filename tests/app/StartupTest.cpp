@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <csignal>
 #include <filesystem>
 
 namespace {
@@ -165,6 +166,20 @@ TEST_F(ProgramProcessTest, SecondStartEndsAtOnceWithZeroWhileTheFirstRuns) {
   EXPECT_EQ(FilesBelow(ProgramDir.Path()), std::vector<std::string>{"varnex"});
   EXPECT_EQ(FilesBelow(Home.Path()), std::vector<std::string>{});
   EXPECT_EQ(FilesBelow(Config.Path()), std::vector<std::string>{});
+}
+
+TEST_F(ProgramProcessTest, IgnoresTheFileSizeSignal) {
+  // An ignored signal would stay ignored in the child; the program must set it itself.
+  std::signal(SIGXFSZ, SIG_DFL);
+  QProcess program;
+  Start(program);
+  ASSERT_TRUE(ProcessUntil([&] { return Serving() || program.state() != QProcess::Running; }, 30000));
+  const std::string status = ReadFileBytes("/proc/" + std::to_string(program.processId()) + "/status");
+  program.kill();
+  program.waitForFinished(10000);
+  const auto at = status.find("\nSigIgn:\t");
+  ASSERT_NE(at, std::string::npos) << status;
+  EXPECT_NE(std::stoull(status.substr(at + 9, 16), nullptr, 16) & (1ull << (SIGXFSZ - 1)), 0u);
 }
 
 TEST_F(ProgramProcessTest, StartUpErrorBoxComesForwardForASecondStart) {
