@@ -55,6 +55,8 @@ bool TGlyphConvertTask::LogWriteFailed() const { return FLogWriteFailed; }
 
 const std::vector<std::string>& TGlyphConvertTask::FileNames() const { return FFileNames; }
 
+bool TGlyphConvertTask::MessageIsFileName() const { return FMessageIsFileName; }
+
 void TGlyphConvertTask::Execute() {
   // Closes the log and empties the list on every way out, also when an
   // exception (the log error, or one from a message handler) leaves Execute.
@@ -135,7 +137,7 @@ void TGlyphConvertTask::ConvertFiles() {
 
 void TGlyphConvertTask::ConvertFile(const std::string& FileName) {
   Log("Converts: " + FileName);
-  DoMessage(ExtractFileName(FileName));
+  DoMessage(ExtractFileName(FileName), true);
   try {
     TGlyphConvertCommand command(FileName, FLightColor, FShadowColor, FOutputDir);
     command.Execute();
@@ -172,6 +174,8 @@ void TGlyphConvertTask::LogWarning(const std::string& Text) {
   Log(LogWarningPrefix + Text);
 }
 
-void TGlyphConvertTask::DoMessage(const std::string& Text) {
+void TGlyphConvertTask::DoMessage(const std::string& Text, bool IsFileName) {
+  // Each message sets the flag, so a handler that threw cannot leave it stale.
+  FMessageIsFileName = IsFileName;
   if (OnMessage) OnMessage(this, Text);
 }

@@ -42,6 +42,9 @@ public:
   // The files still held by the task; empty after a run.
   const std::vector<std::string>& FileNames() const;
 
+  // While OnMessage runs: true when its text is a file's name, false for a status text.
+  bool MessageIsFileName() const;
+
   // Receives "Started", each file's name, then "Completed" or "Canceled".
   TMessageEvent OnMessage;
 
@@ -62,7 +65,7 @@ private:
   void Log(const std::string& Text);
   void LogError(const std::string& Text);
   void LogWarning(const std::string& Text);
-  void DoMessage(const std::string& Text);
+  void DoMessage(const std::string& Text, bool IsFileName = false);
 
   std::vector<std::string> FFileNames;
   const TColor FLightColor;
@@ -73,4 +76,5 @@ private:
   bool FLogWriteFailed = false;
   int FErrorCount = 0;
   int FWarningCount = 0;
+  bool FMessageIsFileName = false;
 };

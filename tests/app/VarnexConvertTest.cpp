@@ -106,26 +106,27 @@ TToolResult RunTool(const std::vector<std::string>& Args, const std::string& Cwd
   return result;
 }
 
+// Runs the tool to its end with stderr on a pseudo-terminal; returns what the terminal showed.
+std::string RunOnTerminal(const std::vector<std::string>& Args, const std::string& Cwd, int& ExitCode) {
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+  const pid_t pid = StartTool(Args, Cwd, slave);
+  ::close(slave);
+  std::string screen;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // EIO once the tool has closed the terminal
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(master);
+  ExitCode = WaitExit(pid);
+  return screen;
+}
+
 class VarnexConvertTest : public ::testing::Test {
 protected:
-  // Runs the tool in Dir with stderr on a terminal and returns what the terminal received.
-  std::string RunOnTerminal(const std::vector<std::string>& Args, int& ExitCode) {
-    int master = -1, slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "no terminal";
-    const pid_t pid = StartTool(Args, Dir.Path(), slave);
-    ::close(slave);
-    std::string screen;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // EIO once the tool has closed the terminal
-      screen.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(master);
-    ExitCode = WaitExit(pid);
-    return screen;
-  }
   void SetUp() override {
     if (::access(kTool.c_str(), X_OK) != 0) GTEST_SKIP() << "varnex-convert is not built at " << kTool;
   }
@@ -140,16 +141,24 @@ protected:
 
 }  // namespace
 
-TEST_F(VarnexConvertTest, HelpDescribesTheUsage) {
-  const TToolResult result = RunTool({"--help"}, Dir.Path());
-  EXPECT_EQ(result.ExitCode, 0);
-  EXPECT_EQ(result.Out.rfind(
-                "Usage: varnex-convert [--light RRGGBB] [--shadow RRGGBB] --output DIR [--log FILE] FILE...\n", 0),
-            0u)
-      << result.Out;
-  for (const char* option : {"--light", "--shadow", "--output", "--log", "--help"})
-    EXPECT_NE(result.Out.find(std::string("\n  ") + option), std::string::npos) << option;
-  EXPECT_EQ(result.Err, "");
+TEST_F(VarnexConvertTest, HelpAndVersionAnswerAndExitZero) {
+  const TToolResult help = RunTool({"--help"}, Dir.Path());
+  EXPECT_EQ(help.ExitCode, 0);
+  const std::string usage = "Usage: varnex-convert [--light RRGGBB] [--shadow RRGGBB] -o DIR [-l FILE] FILE|FOLDER...\n";
+  EXPECT_EQ(help.Out.rfind(usage, 0), 0u) << help.Out;
+  for (const char* option : {"      --light", "      --shadow", "  -o, --output", "  -l, --log", "  -h, --help",
+                             "  -V, --version"})
+    EXPECT_NE(help.Out.find(std::string("\n") + option + " "), std::string::npos) << option;
+  EXPECT_EQ(help.Err, "");
+  // Bundled short options, and a long option shortened while it stays unique.
+  EXPECT_EQ(RunTool({"-hV"}, Dir.Path()).Out, help.Out);
+  for (const char* version : {"--version", "--vers", "-V"}) {
+    const TToolResult result = RunTool({version, "no-such-input"}, Dir.Path());
+    EXPECT_EQ(result.ExitCode, 0) << version;
+    EXPECT_EQ(result.Out, std::string("varnex-convert (Varnex) ") + VARNEX_VERSION + "\n") << version;
+    EXPECT_EQ(result.Err, "");
+  }
+  EXPECT_FALSE(FileExists(Dir / "Log.txt"));
 }
 
 TEST_F(VarnexConvertTest, UsageErrorsExitWithTwoAndOneLineNamingTheFault) {
@@ -159,7 +168,13 @@ TEST_F(VarnexConvertTest, UsageErrorsExitWithTwoAndOneLineNamingTheFault) {
       {{a}, "no output directory (use --output DIR)"},
       {{"--output", OutDir}, "no files to convert"},
       {{"--output", OutDir, "--verbose", a}, "unknown option: --verbose"},
-      {{"--output", OutDir, "--help=yes", a}, "unknown option: --help=yes"},
+      {{"--output", OutDir, "--help=yes", a}, "option --help takes no value"},
+      {{"-o", OutDir, "-x", a}, "unknown option: -x"},
+      {{"-o", OutDir, "-hx", a}, "unknown option: -x"},
+      {{"-o", OutDir, "--l=run.log", a}, "ambiguous option: --l (--light, --log)"},
+      {{a, "-o"}, "option -o needs a value"},
+      {{a, "-Vl"}, "option -l needs a value"},
+      {{a, "--out"}, "option --output needs a value"},
       {{"--output", OutDir, "--light", "12345G", a}, "bad colour for --light: '12345G' (expected RRGGBB)"},
       {{"--output", OutDir, "--shadow=FFF", a}, "bad colour for --shadow: 'FFF' (expected RRGGBB)"},
       {{"--output", OutDir, "--light", "", a}, "bad colour for --light: '' (expected RRGGBB)"},
@@ -209,6 +224,40 @@ TEST_F(VarnexConvertTest, WebColoursAreTurnedIntoProgramColours) {
   EXPECT_FALSE(FileExists(Dir / "Log.txt"));
 }
 
+TEST_F(VarnexConvertTest, OptionsTakeTheirShortAttachedAndAbbreviatedForms) {
+  const std::string a = Source("a.bmp");
+  ASSERT_EQ(::mkdir((Dir / "-o").c_str(), 0700), 0);
+  Source("-o/-b.bmp");
+  // Options may follow the inputs; after "--" every argument is an input.
+  const TToolResult result =
+      RunTool({a, "--sh=a0b0c0", "-lrun.log", "--out=" + OutDir, "--", "-o/-b.bmp"}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  EXPECT_EQ(OutputPixel(ReadFileBytes(OutDir + "/a.bmp"), 2, 0), 0xC0B0A0u);
+  EXPECT_TRUE(FileExists(OutDir + "/-b.bmp"));
+  EXPECT_TRUE(FileExists(Dir / "run.log"));
+}
+
+TEST_F(VarnexConvertTest, AFolderStandsForItsGlyphFilesSortedByName) {
+  const std::string glyphs = Dir / "glyphs";
+  ASSERT_EQ(::mkdir(glyphs.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((glyphs + "/sub.bmp").c_str(), 0700), 0);
+  for (const char* name : {"glyphs/c.Bmp", "glyphs/A.BMP", "glyphs/b.bmp", "glyphs/.hidden.bmp",
+                           "glyphs/notes.txt", "glyphs/sub.bmp/deep.bmp", "z.bmp", "y.bmp"})
+    Source(name);
+  // Listed files keep the order given; the folder's files come sorted where it stands.
+  const TToolResult result = RunTool({"-o", OutDir, Dir / "z.bmp", glyphs + "/", Dir / "y.bmp"}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  std::vector<std::string> converted;
+  for (const std::string& line : varnex_test::LogLines(ReadFileBytes(Dir / "Log.txt")))
+    if (line.rfind("Converts: ", 0) == 0) converted.push_back(line.substr(10));
+  EXPECT_EQ(converted, (std::vector<std::string>{Dir / "z.bmp", glyphs + "/A.BMP", glyphs + "/b.bmp",
+                                                 glyphs + "/c.Bmp", Dir / "y.bmp"}));
+  // A folder without glyphs converts nothing and is no error.
+  ASSERT_EQ(::mkdir((Dir / "empty").c_str(), 0700), 0);
+  const TToolResult empty = RunTool({"-o", OutDir, Dir / "empty"}, Dir.Path());
+  EXPECT_EQ(empty.ExitCode, 0) << empty.Err;
+}
+
 TEST_F(VarnexConvertTest, LoggedErrorsExitWithOne) {
   const std::string a = Source("a.bmp");
   const std::string missing = Dir / "missing.bmp";
@@ -233,7 +282,7 @@ TEST_F(VarnexConvertTest, LogThatCannotBeCreatedExitsWithThreeAndConvertsNothing
 TEST_F(VarnexConvertTest, ProgressIsShownOnATerminalOnly) {
   const std::string a = Source("first.bmp"), b = Source("second.bmp");
   int exitCode = -1;
-  const std::string screen = RunOnTerminal({"--output", OutDir, a, b}, exitCode);
+  const std::string screen = RunOnTerminal({"--output", OutDir, a, b}, Dir.Path(), exitCode);
   EXPECT_EQ(exitCode, 0);
   EXPECT_NE(screen.find("\r  0% first.bmp"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r 50% second.bmp"), std::string::npos) << screen;
@@ -245,12 +294,21 @@ TEST_F(VarnexConvertTest, ProgressIsShownOnATerminalOnly) {
 TEST_F(VarnexConvertTest, NamesReachTheTerminalWithTheirControlCharactersEscaped) {
   const std::string name = Source("\033]0;owned\007\033[2J\r\n.bmp");
   int exitCode = -1;
-  const std::string screen = RunOnTerminal({"--output", OutDir, name}, exitCode);
+  const std::string screen = RunOnTerminal({"--output", OutDir, name}, Dir.Path(), exitCode);
   EXPECT_EQ(exitCode, 0);
   EXPECT_NE(screen.find("\r  0% \\x1b]0;owned\\x07\\x1b[2J\\r\\n.bmp\033[K"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("\033]"), std::string::npos);
   EXPECT_EQ(screen.find("\033[2J"), std::string::npos);
   EXPECT_EQ(screen.find('\n'), std::string::npos);
+}
+
+TEST_F(VarnexConvertTest, AFileNamedLikeAStatusShowsAsAFile) {
+  const std::string started = Source("Started");
+  int exitCode = -1;
+  const std::string screen = RunOnTerminal({"--output", OutDir, started}, Dir.Path(), exitCode);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_NE(screen.find("\r  0% Started"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r100% Started"), std::string::npos) << screen;
 }
 
 TEST_F(VarnexConvertTest, InterruptStopsAtTheNextFileBoundary) {
