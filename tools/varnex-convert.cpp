@@ -21,6 +21,7 @@ constexpr int kExitClean = 0;
 constexpr int kExitLogged = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoLog = 3;
+constexpr int kExitLogFailed = 4;
 
 const char* const kUsage =
     "Usage: varnex-convert [--light RRGGBB] [--shadow RRGGBB] -o DIR [-l FILE] FILE|FOLDER...\n"
@@ -40,7 +41,7 @@ const char* const kUsage =
     "Long options may be shortened while they stay unique (--out=DIR). Colours are\n"
     "web hex, red first. Ctrl+C stops before the next file.\n"
     "Exit status: 0 no errors or warnings, 1 errors or warnings logged,\n"
-    "2 usage error, 3 the log cannot be created.\n";
+    "2 usage error, 3 the log cannot be created, 4 the log could not be written.\n";
 
 // Set by the signal handler, read by the task's handlers between files.
 volatile std::sig_atomic_t InterruptRequested = 0;
@@ -196,7 +197,8 @@ public:
   }
   void Draw() const {
     const int percent = FTask.Position() < 0 ? 0 : FTask.Position();
-    std::fprintf(stderr, "\r%3d%% %s\033[K", percent, FName.c_str());
+    // A file name could hold terminal commands; it is shown as the log shows it.
+    std::fprintf(stderr, "\r%3d%% %s\033[K", percent, EscapeControlChars(FName).c_str());
     std::fflush(stderr);
   }
   void Clear() const {
@@ -245,6 +247,12 @@ int Run(const TOptions& Options) {
     return kExitNoLog;
   }
   if (terminal) progress.Clear();
+  if (task.LogWriteFailed()) {
+    // The counts are the only complete record of this run.
+    std::fprintf(stderr, "varnex-convert: the log could not be written (%s); errors: %d, warnings: %d\n",
+                 Options.LogFileName.c_str(), task.ErrorCount(), task.WarningCount());
+    return kExitLogFailed;
+  }
   if (task.ErrorCount() == 0 && task.WarningCount() == 0) return kExitClean;
   std::fprintf(stderr, "varnex-convert: errors: %d, warnings: %d (see %s)\n", task.ErrorCount(),
                task.WarningCount(), Options.LogFileName.c_str());
@@ -255,6 +263,9 @@ int Run(const TOptions& Options) {
 
 int main(int Argc, char** Argv) {
   InstallInterruptHandler();
+  // A write past the file-size limit then fails with EFBIG, like one to a full disk,
+  // and is logged, instead of ending the run in the middle of a file.
+  std::signal(SIGXFSZ, SIG_IGN);
   TOptions options;
   try {
     options = ParseArguments(Argc, Argv);

@@ -1,6 +1,7 @@
 // Runs the built varnex-convert tool as a separate process.
 
 #include "base/SysUtils.h"
+#include "tests/common/BmpFixtures.h"
 #include "tests/common/LogText.h"
 #include "tests/common/TestSupport.h"
 
@@ -9,8 +10,10 @@
 #include <csignal>
 #include <cstdint>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -58,8 +61,10 @@ struct TToolResult {
 };
 
 // Starts the tool in Cwd with stdout and stderr sent to files under Cwd (or
-// stderr to ErrFd when it is set); returns the child's process id.
-pid_t StartTool(const std::vector<std::string>& Args, const std::string& Cwd, int ErrFd = -1) {
+// stderr to ErrFd when it is set), with the file-size limit FileSizeLimit and the
+// default action of SIGXFSZ; returns the child's process id.
+pid_t StartTool(const std::vector<std::string>& Args, const std::string& Cwd, int ErrFd = -1,
+                rlim_t FileSizeLimit = RLIM_INFINITY) {
   std::vector<std::string> argv{kTool};
   argv.insert(argv.end(), Args.begin(), Args.end());
   std::vector<char*> raw;
@@ -71,6 +76,9 @@ pid_t StartTool(const std::vector<std::string>& Args, const std::string& Cwd, in
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ErrFd >= 0 ? ErrFd : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::chdir(Cwd.c_str()) != 0) ::_exit(127);
+    std::signal(SIGXFSZ, SIG_DFL);
+    const rlimit limit{FileSizeLimit, RLIM_INFINITY};
+    if (FileSizeLimit != RLIM_INFINITY && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
     ::execv(kTool.c_str(), raw.data());
@@ -87,9 +95,10 @@ int WaitExit(pid_t Pid) {
 }
 
 // Runs the tool to its end and collects its exit code and output.
-TToolResult RunTool(const std::vector<std::string>& Args, const std::string& Cwd) {
+TToolResult RunTool(const std::vector<std::string>& Args, const std::string& Cwd,
+                    rlim_t FileSizeLimit = RLIM_INFINITY) {
   TToolResult result;
-  result.ExitCode = WaitExit(StartTool(Args, Cwd));
+  result.ExitCode = WaitExit(StartTool(Args, Cwd, -1, FileSizeLimit));
   result.Out = ReadFileBytes(Cwd + "/.stdout");
   result.Err = ReadFileBytes(Cwd + "/.stderr");
   ::unlink((Cwd + "/.stdout").c_str());
@@ -272,24 +281,24 @@ TEST_F(VarnexConvertTest, LogThatCannotBeCreatedExitsWithThreeAndConvertsNothing
 
 TEST_F(VarnexConvertTest, ProgressIsShownOnATerminalOnly) {
   const std::string a = Source("first.bmp"), b = Source("second.bmp");
-  int master = -1, slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  const pid_t pid = StartTool({"--output", OutDir, a, b}, Dir.Path(), slave);
-  ::close(slave);
-  std::string screen;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(master, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // EIO once the tool has closed the terminal
-    screen.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(master);
-  EXPECT_EQ(WaitExit(pid), 0);
+  int exitCode = -1;
+  const std::string screen = RunOnTerminal({"--output", OutDir, a, b}, Dir.Path(), exitCode);
+  EXPECT_EQ(exitCode, 0);
   EXPECT_NE(screen.find("\r  0% first.bmp"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r 50% second.bmp"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r100% second.bmp"), std::string::npos) << screen;
   EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+  EXPECT_EQ(screen.find('\n'), std::string::npos);
+}
+
+TEST_F(VarnexConvertTest, NamesReachTheTerminalWithTheirControlCharactersEscaped) {
+  const std::string name = Source("\033]0;owned\007\033[2J\r\n.bmp");
+  int exitCode = -1;
+  const std::string screen = RunOnTerminal({"--output", OutDir, name}, Dir.Path(), exitCode);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_NE(screen.find("\r  0% \\x1b]0;owned\\x07\\x1b[2J\\r\\n.bmp\033[K"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("\033]"), std::string::npos);
+  EXPECT_EQ(screen.find("\033[2J"), std::string::npos);
   EXPECT_EQ(screen.find('\n'), std::string::npos);
 }
 
@@ -361,4 +370,34 @@ TEST_F(VarnexConvertTest, ConvertsTheConformanceSetOfGoodFiles) {
   const TToolResult result = RunTool(args, Dir.Path());
   EXPECT_EQ(result.ExitCode, 0) << ReadFileBytes(Dir / "Log.txt");
   for (const std::string& file : files) EXPECT_TRUE(FileExists(OutDir + "/" + ExtractFileName(file))) << file;
+}
+
+TEST_F(VarnexConvertTest, WritePastTheFileSizeLimitIsLoggedLikeAFullDisk) {
+  varnex_test::TBmpFixture big;
+  big.Width = big.Height = 64;
+  big.Pixels.assign(64 * 64, 0x00FF00u);
+  WriteFileBytes(Dir / "big.bmp", varnex_test::BuildBmp(big));
+  const std::string a = Source("a.bmp");
+  // The two-image glyph of the big file passes 16 KiB; the log and the small glyph do not.
+  const TToolResult result = RunTool({"--output", OutDir, Dir / "big.bmp", a}, Dir.Path(), 16 * 1024);
+  EXPECT_EQ(result.ExitCode, 1) << result.Err;
+  const std::string log = ReadFileBytes(Dir / "Log.txt");
+  EXPECT_NE(log.find("\r\n[Error] Cannot save glyph to file: " + OutDir + "/big.bmp\r\nConverts: " + a +
+                     "\r\nConverted: " + a + "\r\nTask completed\r\nErrors: 1\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\r\nEnd time: "), std::string::npos);
+  // No temporary file of the failed glyph is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(OutDir)) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"a.bmp"});
+}
+
+TEST_F(VarnexConvertTest, LogThatCannotBeWrittenExitsWithFourAfterConvertingEverything) {
+  const std::string a = Source("a.bmp");
+  const TToolResult result = RunTool({"--output", OutDir, "--log", "/dev/full", a}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 4);
+  EXPECT_EQ(result.Err, "varnex-convert: the log could not be written (/dev/full); errors: 0, warnings: 0\n");
+  EXPECT_EQ(ReadFileBytes(OutDir + "/a.bmp").size(), 54u + 2u * 12u);
+  EXPECT_NE(RunTool({"--help"}, Dir.Path()).Out.find("4 the log could not be written"), std::string::npos);
 }
