@@ -8,7 +8,10 @@
 
 #include <QMainWindow>
 
+#include <QPoint>
+
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -36,8 +39,9 @@ struct TMainFormSetup {
   // Opens the help file; empty uses the desktop's viewer.
   TOpenDocument OpenDocument;
 
-  // The program's own setup: the files beside the program and the real command line.
-  static TMainFormSetup Program();
+  // The program's own setup: the files beside the program and the command-line
+  // Parameters (without the program's own path).
+  static TMainFormSetup Program(const TStringList& Parameters = {});
 };
 
 // The program's one main window.
@@ -67,14 +71,17 @@ public:
   // Sets Swatch's background to Value and Text's caption to "[red, green, blue]".
   void ShowColor(QLabel* Swatch, QLabel* Text, TColor Value);
 
-  // The window's left edge on the screen.
+  // The left edge of the window's frame on the screen.
   int Left() const;
-  // Moves the window's left edge to Value.
+  // Moves the frame's left edge to Value (before the first showing: places the window there).
   void SetLeft(int Value);
-  // The window's top edge on the screen.
+  // The top edge of the window's frame on the screen.
   int Top() const;
-  // Moves the window's top edge to Value.
+  // Moves the frame's top edge to Value (before the first showing: places the window there).
   void SetTop(int Value);
+
+  // Once the shown window is framed, moves the frame where SetLeft/SetTop placed it.
+  bool event(QEvent* Event) override;
 
   // Enables Save Log As and Delete Log exactly when the working log exists.
   void UpdateLogActions();
@@ -152,6 +159,8 @@ protected:
 
 private:
   void CreateControls();
+  void CreateInputRows(QWidget* Client);
+  void LinkCaptions();
   void CreateActions();
   void CreateMenu();
   void Init();
@@ -171,6 +180,9 @@ private:
   void InputShadowColorAcExecute();
   void InputOutputDirAcExecute();
   void Edit1Exit();
+  void RunPendingEdit1Exit();
+  void MoveFrame(int NewLeft, int NewTop);
+  void PlaceFrame();
 
   TMainFormSetup FSetup;
   std::unique_ptr<TGlyphsMan> FGlyphsMan;
@@ -178,6 +190,10 @@ private:
   std::unique_ptr<TInputMan> FInputMan;
   std::unique_ptr<TSettingsMan> FSettingsMan;
   std::unique_ptr<TStringList> FFileList;
+  // Whether the output field was left and its exit check has not run yet.
+  bool FEdit1ExitPending = false;
+  // Where the frame goes once the window manager has framed the window.
+  std::optional<QPoint> FPlacement;
 };
 
 // The main window, set as soon as its construction starts; null before and after its life.

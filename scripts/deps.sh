@@ -3,7 +3,8 @@
 # through sudo when not root). Packages already present are left alone.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-base-dev-tools libgl-dev clang libclang-rt-14-dev ${VARNEX_EXTRA_PACKAGES:-})
+          qt6-base-dev qt6-base-dev-tools libgl-dev clang libclang-rt-14-dev
+          xvfb openbox xdotool x11-utils xdg-utils file python3 ${VARNEX_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
