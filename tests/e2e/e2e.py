@@ -27,6 +27,8 @@ TOOLS = ("Xvfb", "openbox", "xdotool", "xprop", "xwininfo")
 # Generous: the machine may be loaded by parallel builds.
 TIMEOUT = 60.0 * float(os.environ.get("VARNEX_E2E_TIMEOUT_SCALE", "1"))
 DPI = 96
+# VARNEX_E2E_TRACE=1 prints how long each wait took.
+TRACE = bool(os.environ.get("VARNEX_E2E_TRACE"))
 
 
 class Failure(Exception):
@@ -40,10 +42,13 @@ def check(condition, message):
 
 def wait_for(probe, what, timeout=TIMEOUT):
     """Polls probe until it returns a true value, which is returned."""
-    end = time.monotonic() + timeout
+    start = time.monotonic()
+    end = start + timeout
     while True:
         value = probe()
         if value:
+            if TRACE:
+                print("  %.1f s: %s" % (time.monotonic() - start, what), flush=True)
             return value
         if time.monotonic() > end:
             raise Failure("timed out waiting for " + what)
@@ -146,6 +151,13 @@ class XSession:
     def type(self, text):
         self.xdo("type", "--clearmodifiers", "--delay", "20", text)
 
+    def point(self, x, y):
+        """Moves the pointer to (x, y) and waits until it is there (xdotool's own
+        --sync waits for a motion, which never comes when the pointer is there already)."""
+        self.xdo("mousemove", str(x), str(y))
+        wait_for(lambda: re.match(r"x:(-?\d+) y:(-?\d+)", self.run("xdotool", "getmouselocation")).groups()
+                 == (str(x), str(y)), "the pointer at %d, %d" % (x, y))
+
     def active_window(self):
         return self.run("xdotool", "getactivewindow").strip()
 
@@ -244,10 +256,14 @@ class Program:
         return self.wait_exit()
 
     def wait_exit(self):
+        start = time.monotonic()
         try:
-            return self.proc.wait(TIMEOUT)
+            status = self.proc.wait(TIMEOUT)
         except subprocess.TimeoutExpired:
             raise Failure("the program did not end")
+        if TRACE:
+            print("  %.1f s: the program to end" % (time.monotonic() - start), flush=True)
+        return status
 
     def kill(self):
         if self.proc.poll() is None:
@@ -445,7 +461,7 @@ def drag(c, app, files):
     c.x.xdo("windowmove", "--sync", window, "840", "620")
     sx, sy, sw, sh = c.x.client_rect(window)
     tx, ty, tw, th = c.x.client_rect(app.main)
-    c.x.xdo("mousemove", "--sync", str(sx + sw // 2), str(sy + sh // 2))
+    c.x.point(sx + sw // 2, sy + sh // 2)
     c.x.xdo("mousedown", "1")
     for step in range(1, 4):
         c.x.xdo("mousemove", str(sx + sw // 2 + step * 4), str(sy + sh // 2 + step * 4))
@@ -519,7 +535,7 @@ def test_fast_click_shows_only_the_field_error(c):
     app.wait_active(app.main, "the main window")
     c.x.key("alt+o", "ctrl+a", "BackSpace")
     bx, by = app.button_centre(340, 10)
-    c.x.xdo("mousemove", "--sync", str(bx), str(by))
+    c.x.point(bx, by)
     c.x.xdo("click", "1")
     box = app.wait_other("the error box")
     check(stays_false(lambda: len(app.others()) > 1, 1.5), "a second dialog opened with the error box")
@@ -566,7 +582,7 @@ def test_arguments_are_only_warned_about(c):
         check(stays_false(app.others, 1.0), "a second warning for %s" % (args,))
         # The window is not mirrored: the light button is still on the right.
         bx, by = app.button_centre(340, 10)
-        c.x.xdo("mousemove", "--sync", str(bx), str(by))
+        c.x.point(bx, by)
         c.x.xdo("click", "1")
         app.wait_other("the colour dialog")
         c.x.key("Escape")
