@@ -50,6 +50,7 @@ TMainForm::TMainForm(const TMainFormSetup& Setup, QWidget* Parent) : QMainWindow
   try {
     CreateControls();
     CreateActions();
+    LinkButtons();
     CreateMenu();
     Init();
   } catch (...) {
@@ -161,7 +162,9 @@ void TMainForm::CreateActions() {
   InputLightColorAc = action("InputLightColorAc", "Input", "", &TMainForm::InputLightColorAcExecute);
   InputShadowColorAc = action("InputShadowColorAc", "Input", "", &TMainForm::InputShadowColorAcExecute);
   InputOutputDirAc = action("InputOutputDirAc", "Input", "", &TMainForm::InputOutputDirAcExecute);
+}
 
+void TMainForm::LinkButtons() {
   // Each button keeps its own caption and follows its action's enabled state.
   const std::pair<QPushButton*, QAction*> links[] = {
       {Button1, InputLightColorAc}, {Button2, InputShadowColorAc}, {Button3, InputOutputDirAc}};
@@ -250,39 +253,24 @@ void TMainForm::ShowColor(QLabel* Swatch, QLabel* Text, TColor Value) {
   Text->setText(QString::fromLatin1(text));
 }
 
-int TMainForm::Left() const { return FPlacement ? FPlacement->x() : x(); }
+// Left and Top are the client area's position: the window system tells the
+// frame only once the window manager has framed the window, after the first
+// showing, while the client area is placed exactly where the program asks.
+int TMainForm::Left() const { return geometry().x(); }
 
-void TMainForm::SetLeft(int Value) { MoveFrame(Value, Top()); }
+void TMainForm::SetLeft(int Value) { MoveClient(Value, Top()); }
 
-int TMainForm::Top() const { return FPlacement ? FPlacement->y() : y(); }
+int TMainForm::Top() const { return geometry().y(); }
 
-void TMainForm::SetTop(int Value) { MoveFrame(Left(), Value); }
+void TMainForm::SetTop(int Value) { MoveClient(Left(), Value); }
 
-void TMainForm::MoveFrame(int NewLeft, int NewTop) {
-  // A framed window knows its frame, and move() places the frame. Before that
-  // the window system would put the client area at the point, so the position is
-  // kept and the frame moved there as soon as the window manager has framed it.
-  if (isVisible() && !FPlacement) {
+void TMainForm::MoveClient(int NewLeft, int NewTop) {
+  // Before the first showing move() places the client area and marks the window
+  // as placed by the program, also at (0, 0); afterwards it would place the frame.
+  if (!isVisible())
     move(NewLeft, NewTop);
-    return;
-  }
-  FPlacement = QPoint(NewLeft, NewTop);
-  move(*FPlacement);
-}
-
-bool TMainForm::event(QEvent* Event) {
-  // The window manager activates a window after it has framed it; only then does
-  // the window know its frame, and it is asked no earlier, as the answer is kept.
-  if (Event->type() == QEvent::WindowActivate && FPlacement)
-    QMetaObject::invokeMethod(this, [this] { PlaceFrame(); }, Qt::QueuedConnection);
-  return QMainWindow::event(Event);
-}
-
-void TMainForm::PlaceFrame() {
-  if (!FPlacement || !isVisible() || frameGeometry() == geometry()) return;
-  const QPoint point = *FPlacement;
-  FPlacement.reset();
-  move(point);
+  else
+    setGeometry(QRect(QPoint(NewLeft, NewTop), size()));
 }
 
 void TMainForm::UpdateLogActions() {

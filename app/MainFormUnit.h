@@ -8,10 +8,7 @@
 
 #include <QMainWindow>
 
-#include <QPoint>
-
 #include <memory>
-#include <optional>
 #include <string>
 
 class QAction;
@@ -71,17 +68,14 @@ public:
   // Sets Swatch's background to Value and Text's caption to "[red, green, blue]".
   void ShowColor(QLabel* Swatch, QLabel* Text, TColor Value);
 
-  // The left edge of the window's frame on the screen.
+  // The left edge of the window's client area on the screen.
   int Left() const;
-  // Moves the frame's left edge to Value (before the first showing: places the window there).
+  // Moves the client area's left edge to Value.
   void SetLeft(int Value);
-  // The top edge of the window's frame on the screen.
+  // The top edge of the window's client area (below the title bar) on the screen.
   int Top() const;
-  // Moves the frame's top edge to Value (before the first showing: places the window there).
+  // Moves the client area's top edge to Value.
   void SetTop(int Value);
-
-  // Once the shown window is framed, moves the frame where SetLeft/SetTop placed it.
-  bool event(QEvent* Event) override;
 
   // Enables Save Log As and Delete Log exactly when the working log exists.
   void UpdateLogActions();
@@ -162,6 +156,7 @@ private:
   void CreateInputRows(QWidget* Client);
   void LinkCaptions();
   void CreateActions();
+  void LinkButtons();
   void CreateMenu();
   void Init();
   void FreeManagers();
@@ -181,8 +176,7 @@ private:
   void InputOutputDirAcExecute();
   void Edit1Exit();
   void RunPendingEdit1Exit();
-  void MoveFrame(int NewLeft, int NewTop);
-  void PlaceFrame();
+  void MoveClient(int NewLeft, int NewTop);
 
   TMainFormSetup FSetup;
   std::unique_ptr<TGlyphsMan> FGlyphsMan;
@@ -192,8 +186,6 @@ private:
   std::unique_ptr<TStringList> FFileList;
   // Whether the output field was left and its exit check has not run yet.
   bool FEdit1ExitPending = false;
-  // Where the frame goes once the window manager has framed the window.
-  std::optional<QPoint> FPlacement;
 };
 
 // The main window, set as soon as its construction starts; null before and after its life.
