@@ -15,7 +15,14 @@ int main(int argc, char** argv) {
   // Qt keeps file-dialog history and custom colours in a settings file of its own;
   // the program writes no file but its glyphs, its log and Settings.ini.
   DisableQtSettingsFiles();
-  QApplication qtApplication(argc, argv);
+  // Qt sees the program's name only: it would take options such as -reverse,
+  // -style or -platform out of the command line and obey them, while the program
+  // accepts no parameters at all and warns about every one.
+  static char fallbackName[] = "varnex";
+  int qtArgc = 1;
+  char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
+  QApplication qtApplication(qtArgc, qtArgv);
   TApplication application;
-  return RunProgram(TStartupSetup::Program());
+  const TStringList parameters = argc > 1 ? TStringList(argv + 1, argv + argc) : TStringList();
+  return RunProgram(TStartupSetup::Program(parameters));
 }

@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QMimeData>
@@ -70,6 +71,12 @@ void TMainForm::InputOutputDirAcExecute() {
 
 void TMainForm::Edit1Exit() { CheckOutputDir(); }
 
+void TMainForm::RunPendingEdit1Exit() {
+  if (!FEdit1ExitPending) return;
+  FEdit1ExitPending = false;
+  Edit1Exit();
+}
+
 void TMainForm::FormCloseQuery() {
   CheckOutputDir();
   FSettingsMan->Save();
@@ -117,13 +124,22 @@ void TMainForm::WMDropFiles(QDropEvent* Event) {
 }
 
 bool TMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if ((Watched == Label1 || Watched == Label4) && Event->type() == QEvent::Shortcut) {
+    // The accelerator of a colour caption moves the focus to its button, as
+    // Alt+O does for the field; Qt would click the button.
+    static_cast<QLabel*>(Watched)->buddy()->setFocus(Qt::ShortcutFocusReason);
+    return true;
+  }
   if (Watched == Edit1 && Event->type() == QEvent::FocusOut) {
     // Leaving the field for another control counts; the window merely losing
     // activation (to a dialog, a menu or another program) does not. The check
-    // runs once the focus has settled, so it can move the focus back.
+    // runs once the focus has settled, so it can move the focus back, and at
+    // the latest before the command of the button that took the focus.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(Event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason)
-      QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { Edit1Exit(); }); }, Qt::QueuedConnection);
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason) {
+      FEdit1ExitPending = true;
+      QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { RunPendingEdit1Exit(); }); }, Qt::QueuedConnection);
+    }
   }
   return QMainWindow::eventFilter(Watched, Event);
 }

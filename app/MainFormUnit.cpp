@@ -35,14 +35,12 @@ QColor ToQColor(TColor Value) {
 
 }  // namespace
 
-TMainFormSetup TMainFormSetup::Program() {
+TMainFormSetup TMainFormSetup::Program(const TStringList& Parameters) {
   TMainFormSetup setup;
   setup.LogFileName = ::LogFileName;
   setup.HelpFileName = ::HelpFileName;
   setup.SettingsFileName = ::SettingsFileName;
-  // Qt has already taken its own options (such as -platform) out of the list.
-  const QStringList arguments = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < arguments.size(); ++i) setup.Parameters.push_back(arguments.at(i).toStdString());
+  setup.Parameters = Parameters;
   return setup;
 }
 
@@ -52,6 +50,7 @@ TMainForm::TMainForm(const TMainFormSetup& Setup, QWidget* Parent) : QMainWindow
   try {
     CreateControls();
     CreateActions();
+    LinkButtons();
     CreateMenu();
     Init();
   } catch (...) {
@@ -78,45 +77,53 @@ void TMainForm::CreateControls() {
   SetScaledClientSize(client, 376, 136);
   // The window takes the size of the menu bar and the client area, and keeps it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
+  CreateInputRows(client);
+  LinkCaptions();
+}
 
-  auto label = [client](int Left, int Top, int Width, int Height, const char* Text) {
-    auto* l = new QLabel(QString::fromUtf8(Text), client);
+void TMainForm::CreateInputRows(QWidget* Client) {
+  auto label = [Client](int Left, int Top, int Width, const char* Text) {
+    auto* l = new QLabel(QString::fromUtf8(Text), Client);
     l->setTextFormat(Qt::PlainText);
     l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    SetScaledBounds(l, Left, Top, Width, Height);
+    SetScaledBounds(l, Left, Top, Width, 26);
     return l;
   };
-  auto swatch = [client](int Left, int Top) {
-    auto* l = new QLabel(client);
+  auto swatch = [Client](int Top) {
+    auto* l = new QLabel(Client);
     l->setAutoFillBackground(true);
-    SetScaledBounds(l, Left, Top, 16, 16);
+    SetScaledBounds(l, 180, Top, 16, 16);
     return l;
   };
-  auto button = [client](int Left, int Top) {
-    auto* b = new QPushButton(QStringLiteral("..."), client);
+  auto button = [Client](int Top) {
+    auto* b = new QPushButton(QStringLiteral("..."), Client);
     b->setAutoDefault(false);
-    SetScaledBounds(b, Left, Top, 26, 26);
+    SetScaledBounds(b, 340, Top, 26, 26);
     return b;
   };
-
-  Label1 = label(10, 10, 161, 26, "&Light color:");
-  Label2 = swatch(180, 15);
-  Label3 = label(205, 10, 131, 26, "[256, 256, 256]");
-  Button1 = button(340, 10);
-  Label4 = label(10, 40, 161, 26, "&Shadow color:");
-  Label5 = swatch(180, 45);
-  Label6 = label(205, 40, 131, 26, "[128, 128, 128]");
-  Button2 = button(340, 40);
-  Label7 = label(10, 70, 356, 26, "&Output directory:");
-  Edit1 = new QLineEdit(client);
+  Label1 = label(10, 10, 161, "&Light color:");
+  Label2 = swatch(15);
+  Label3 = label(205, 10, 131, "[256, 256, 256]");
+  Button1 = button(10);
+  Label4 = label(10, 40, 161, "&Shadow color:");
+  Label5 = swatch(45);
+  Label6 = label(205, 40, 131, "[128, 128, 128]");
+  Button2 = button(40);
+  Label7 = label(10, 70, 356, "&Output directory:");
+  Edit1 = new QLineEdit(Client);
   SetScaledBounds(Edit1, 30, 100, 306, 23);
-  Button3 = button(340, 100);
+  Button3 = button(100);
+}
 
+void TMainForm::LinkCaptions() {
   // The three captions mark their accelerator; the colour texts show '&' as typed.
   for (QLabel* caption : {Label1, Label4, Label7}) caption->setTextFormat(Qt::AutoText);
   Label1->setBuddy(Button1);
   Label4->setBuddy(Button2);
   Label7->setBuddy(Edit1);
+  // A label whose buddy is a button clicks it; these two only move the focus (eventFilter).
+  Label1->installEventFilter(this);
+  Label4->installEventFilter(this);
   for (QLabel* l : {Label1, Label2, Label3, Label4, Label5, Label6, Label7}) l->setFocusPolicy(Qt::NoFocus);
   setTabOrder(Button1, Button2);
   setTabOrder(Button2, Edit1);
@@ -129,7 +136,14 @@ void TMainForm::CreateActions() {
     auto* a = new QAction(QString::fromUtf8(Text), this);
     a->setObjectName(QString::fromUtf8(Name));
     a->setProperty("category", QString::fromUtf8(Category));
-    connect(a, &QAction::triggered, this, [this, Handler] { RunGuarded([this, Handler] { (this->*Handler)(); }); });
+    // A field left by the click that runs the command is checked first; when the
+    // check fails, the command does not run.
+    connect(a, &QAction::triggered, this, [this, Handler] {
+      RunGuarded([this, Handler] {
+        RunPendingEdit1Exit();
+        (this->*Handler)();
+      });
+    });
     // Added to the window, a shortcut works wherever the focus is in it.
     addAction(a);
     return a;
@@ -148,7 +162,9 @@ void TMainForm::CreateActions() {
   InputLightColorAc = action("InputLightColorAc", "Input", "", &TMainForm::InputLightColorAcExecute);
   InputShadowColorAc = action("InputShadowColorAc", "Input", "", &TMainForm::InputShadowColorAcExecute);
   InputOutputDirAc = action("InputOutputDirAc", "Input", "", &TMainForm::InputOutputDirAcExecute);
+}
 
+void TMainForm::LinkButtons() {
   // Each button keeps its own caption and follows its action's enabled state.
   const std::pair<QPushButton*, QAction*> links[] = {
       {Button1, InputLightColorAc}, {Button2, InputShadowColorAc}, {Button3, InputOutputDirAc}};
@@ -237,18 +253,24 @@ void TMainForm::ShowColor(QLabel* Swatch, QLabel* Text, TColor Value) {
   Text->setText(QString::fromLatin1(text));
 }
 
-int TMainForm::Left() const { return x(); }
+// Left and Top are the client area's position: the window system tells the
+// frame only once the window manager has framed the window, after the first
+// showing, while the client area is placed exactly where the program asks.
+int TMainForm::Left() const { return geometry().x(); }
 
-void TMainForm::SetLeft(int Value) {
-  // Moving marks the window as placed by the program; an unchanged value keeps
-  // the system's own placement.
-  if (Value != x()) move(Value, y());
-}
+void TMainForm::SetLeft(int Value) { MoveClient(Value, Top()); }
 
-int TMainForm::Top() const { return y(); }
+int TMainForm::Top() const { return geometry().y(); }
 
-void TMainForm::SetTop(int Value) {
-  if (Value != y()) move(x(), Value);
+void TMainForm::SetTop(int Value) { MoveClient(Left(), Value); }
+
+void TMainForm::MoveClient(int NewLeft, int NewTop) {
+  // Before the first showing move() places the client area and marks the window
+  // as placed by the program, also at (0, 0); afterwards it would place the frame.
+  if (!isVisible())
+    move(NewLeft, NewTop);
+  else
+    setGeometry(QRect(QPoint(NewLeft, NewTop), size()));
 }
 
 void TMainForm::UpdateLogActions() {

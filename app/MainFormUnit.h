@@ -36,8 +36,9 @@ struct TMainFormSetup {
   // Opens the help file; empty uses the desktop's viewer.
   TOpenDocument OpenDocument;
 
-  // The program's own setup: the files beside the program and the real command line.
-  static TMainFormSetup Program();
+  // The program's own setup: the files beside the program and the command-line
+  // Parameters (without the program's own path).
+  static TMainFormSetup Program(const TStringList& Parameters = {});
 };
 
 // The program's one main window.
@@ -67,13 +68,13 @@ public:
   // Sets Swatch's background to Value and Text's caption to "[red, green, blue]".
   void ShowColor(QLabel* Swatch, QLabel* Text, TColor Value);
 
-  // The window's left edge on the screen.
+  // The left edge of the window's client area on the screen.
   int Left() const;
-  // Moves the window's left edge to Value.
+  // Moves the client area's left edge to Value.
   void SetLeft(int Value);
-  // The window's top edge on the screen.
+  // The top edge of the window's client area (below the title bar) on the screen.
   int Top() const;
-  // Moves the window's top edge to Value.
+  // Moves the client area's top edge to Value.
   void SetTop(int Value);
 
   // Enables Save Log As and Delete Log exactly when the working log exists.
@@ -152,7 +153,10 @@ protected:
 
 private:
   void CreateControls();
+  void CreateInputRows(QWidget* Client);
+  void LinkCaptions();
   void CreateActions();
+  void LinkButtons();
   void CreateMenu();
   void Init();
   void FreeManagers();
@@ -171,6 +175,8 @@ private:
   void InputShadowColorAcExecute();
   void InputOutputDirAcExecute();
   void Edit1Exit();
+  void RunPendingEdit1Exit();
+  void MoveClient(int NewLeft, int NewTop);
 
   TMainFormSetup FSetup;
   std::unique_ptr<TGlyphsMan> FGlyphsMan;
@@ -178,6 +184,8 @@ private:
   std::unique_ptr<TInputMan> FInputMan;
   std::unique_ptr<TSettingsMan> FSettingsMan;
   std::unique_ptr<TStringList> FFileList;
+  // Whether the output field was left and its exit check has not run yet.
+  bool FEdit1ExitPending = false;
 };
 
 // The main window, set as soon as its construction starts; null before and after its life.

@@ -1,6 +1,7 @@
 #include "app/ProgressDialogUnit.h"
 
 #include "gui/HandlerGuard.h"
+#include "gui/ModalFocus.h"
 #include "gui/Scaling.h"
 
 #include <QCloseEvent>
@@ -25,6 +26,14 @@ QLabel* CreateLine(QWidget* Parent, int Top) {
   // Plain text: an ampersand in a file name shows as typed.
   label->setTextFormat(Qt::PlainText);
   return label;
+}
+
+// The widths of Window's frame, or none while the window system has not told them.
+QMargins FrameMargins(const QWidget* Window) {
+  const QRect outer = Window->frameGeometry();
+  const QRect inner = Window->geometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
 }
 
 }  // namespace
@@ -60,6 +69,20 @@ void TProgressDialog::CreateControls() {
   setTabOrder(CancelButton, ProgressBar);
 }
 
+void TProgressDialog::CentreOverParent() {
+  // Qt centres a dialog over its parent only while the program has never placed
+  // it, and otherwise leaves the placement to the window manager, which may put
+  // it elsewhere; so every showing is placed here, frame included.
+  const QWidget* owner = parentWidget();
+  if (owner == nullptr || !owner->isVisible()) return;
+  // Before the first showing the dialog's frame is not known: it is taken to be the owner's.
+  QMargins frame = FrameMargins(this);
+  if (frame.isNull()) frame = FrameMargins(owner);
+  const QSize outer = size().grownBy(frame);
+  const QPoint outerTopLeft = owner->frameGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2);
+  setGeometry(QRect(outerTopLeft + QPoint(frame.left(), frame.top()), size()));
+}
+
 void TProgressDialog::Execute(bool Modal) {
   // Posted before the dialog is shown, so the loop that runs once it is visible
   // (the modal one, or the application's) delivers it.
@@ -68,11 +91,15 @@ void TProgressDialog::Execute(bool Modal) {
   FCloseByProgram = false;
   FClosePending = false;
   FRunError = nullptr;
+  CentreOverParent();
   if (!Modal) {
     show();
     return;
   }
-  exec();
+  {
+    const TModalFocusScope keyboard;
+    exec();
+  }
   if (FRunError) {
     const std::exception_ptr error = FRunError;
     FRunError = nullptr;

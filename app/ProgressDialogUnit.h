@@ -61,6 +61,7 @@ protected:
 
 private:
   void CreateControls();
+  void CentreOverParent();
   void WMApp();
   void EndShowing();
 

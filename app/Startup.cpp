@@ -10,10 +10,10 @@
 
 #include <memory>
 
-TStartupSetup TStartupSetup::Program() {
+TStartupSetup TStartupSetup::Program(const TStringList& Parameters) {
   TStartupSetup setup;
   setup.LockName = InstanceLockName();
-  setup.Form = TMainFormSetup::Program();
+  setup.Form = TMainFormSetup::Program(Parameters);
   return setup;
 }
 

@@ -14,8 +14,9 @@ struct TStartupSetup {
   // The main window's files and parameters.
   TMainFormSetup Form;
 
-  // The program's own setup: the lock of the program directory and TMainFormSetup::Program().
-  static TStartupSetup Program();
+  // The program's own setup: the lock of the program directory and
+  // TMainFormSetup::Program with the command-line Parameters.
+  static TStartupSetup Program(const TStringList& Parameters);
 };
 
 // Runs the program until the main window closes; a second instance only asks the

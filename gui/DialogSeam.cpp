@@ -1,5 +1,7 @@
 #include "gui/DialogSeam.h"
 
+#include "gui/ModalFocus.h"
+
 #include <stdexcept>
 
 namespace {
@@ -106,5 +108,6 @@ TDialogAnswer TDialogScript::Take(const TDialogRequest& Request) {
 TDialogAnswer RunDialog(const TDialogRequest& Request,
                         const std::function<TDialogAnswer(const TDialogRequest&)>& RunReal) {
   if (TDialogScript* script = TDialogScript::Current()) return script->Take(Request);
+  const TModalFocusScope keyboard;
   return RunReal(Request);
 }

@@ -144,6 +144,10 @@ void TOpenDialog::Apply(const TDialogAnswer& Answer) {
   FFiles = Answer.Files;
   FFileName = FFiles.front();
   FFilterIndex = Answer.FilterIndex;
+  // As the system's own dialogs do, a confirmed choice makes its folder the
+  // current directory, where the next dialog opens; a failure changes nothing.
+  const std::string folder = ExtractFileDir(FFileName);
+  if (!folder.empty()) SetCurrentDir(folder);
 }
 
 bool TOpenDialog::Execute() {

@@ -59,13 +59,14 @@ public:
   // Empties the list of chosen files.
   void ClearFiles();
 
-  // Runs the dialog modally; true when the user confirmed a choice.
+  // Runs the dialog modally; true when the user confirmed a choice, whose folder
+  // then becomes the current directory.
   virtual bool Execute();
 
 protected:
   // Opens the dialog once through the seam, proposing FileName with filter FilterIndex.
   TDialogAnswer RunOnce(TDialogKind Kind, const std::string& FileName, int FilterIndex);
-  // Takes a confirmed answer: files, name field and filter index.
+  // Takes a confirmed answer: files, name field, filter index and current directory.
   void Apply(const TDialogAnswer& Answer);
 
 private:

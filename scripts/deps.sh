@@ -7,6 +7,8 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev qt6-base-dev-tools libgl-dev clang libclang-rt-14-dev ${VARNEX_EXTRA_PACKAGES:-})
 # The validators of the desktop entry and the AppStream metainfo, which the tests run.
 packages+=(desktop-file-utils appstream)
+# The end-to-end tests: an X server, a window manager, input and window tools, the desktop opener.
+packages+=(xvfb openbox xdotool x11-utils xdg-utils file python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -351,6 +351,41 @@ TEST_F(MainFormTest, LeavingAnEmptyFieldReportsAndReturnsTheFocus) {
   EXPECT_EQ(Form->focusWidget(), Form->Edit1);
 }
 
+TEST_F(MainFormTest, QuickClickOnAButtonRunsTheFieldCheckFirstAndOnlyThat) {
+  // Press and release come before the queued exit check could run on its own.
+  Start();
+  QApplication::setActiveWindow(Form.get());
+  ASSERT_TRUE(ProcessUntil([&] { return Form->isActiveWindow(); }));
+  Form->Edit1->setFocus(Qt::OtherFocusReason);
+  Form->SetOutputDir("");
+  TDialogScript script;
+  script.Then(TDialogAnswer::Ok(dkError));
+  QTest::mouseClick(Form->Button1, Qt::LeftButton);
+  ASSERT_TRUE(ProcessUntil([&] { return !script.Requests().empty(); }));
+  QTest::qWait(50);
+  ASSERT_EQ(script.Requests().size(), 1u);
+  EXPECT_EQ(script.Requests()[0].Kind, dkError);
+  EXPECT_EQ(script.Requests()[0].Text, "Specify the path of a directory.");
+  EXPECT_EQ(Form->focusWidget(), Form->Edit1);
+}
+
+TEST_F(MainFormTest, CaptionAcceleratorsOnlyMoveTheFocus) {
+  Start();
+  QApplication::setActiveWindow(Form.get());
+  ASSERT_TRUE(ProcessUntil([&] { return Form->isActiveWindow(); }));
+  TDialogScript script;  // any dialog would be answered by a cancel and counted
+  const std::pair<Qt::Key, QWidget*> cases[] = {
+      {Qt::Key_O, Form->Edit1}, {Qt::Key_L, Form->Button1}, {Qt::Key_S, Form->Button2}};
+  for (auto [key, target] : cases) {
+    QTest::keyClick(Form->focusWidget(), key, Qt::AltModifier);
+    EXPECT_EQ(Form->focusWidget(), target) << key;
+  }
+  // A button clicked by its caption would open the dialog after a short delay.
+  QTest::qWait(300);
+  EXPECT_TRUE(script.Requests().empty());
+  EXPECT_EQ(Form->Edit1->text().toStdString(), DefaultOutputDir());
+}
+
 TEST_F(MainFormTest, CloseSavesTheSettingsAndAnEmptyFieldKeepsTheWindowOpen) {
   Start();
   bool closed = false;

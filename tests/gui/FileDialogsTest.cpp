@@ -63,6 +63,31 @@ TEST(FileDialogsTest, FilterIndexFollowsAConfirmedRunOnly) {
   EXPECT_EQ(script.Unexpected(), 0);
 }
 
+TEST(FileDialogsTest, ConfirmedChoiceMakesItsFolderCurrentAndACancelDoesNot) {
+  const std::string before = GetCurrentDir();
+  TempDir dir;
+  const std::string glyphs = dir.Path() + "/glyphs";
+  const std::string logs = dir.Path() + "/logs";
+  ASSERT_TRUE(ForceDirectories(glyphs) && ForceDirectories(logs));
+  TOpenDialog open;
+  open.SetOptions(ofAllowMultiSelect);
+  TSaveDialog save;
+  TDialogScript script;
+  script.Then(TDialogAnswer::Open({glyphs + "/a.bmp", glyphs + "/b.bmp"}))
+      .Then(TDialogAnswer::Cancel(dkSaveFile))
+      .Then(TDialogAnswer::Save(logs + "/log.txt"))
+      .Then(TDialogAnswer::Open({dir.Path() + "/missing/c.bmp"}));
+  EXPECT_TRUE(open.Execute());
+  EXPECT_EQ(GetCurrentDir(), glyphs);
+  EXPECT_FALSE(save.Execute());
+  EXPECT_EQ(GetCurrentDir(), glyphs);
+  EXPECT_TRUE(save.Execute());
+  EXPECT_EQ(GetCurrentDir(), logs);
+  EXPECT_TRUE(open.Execute()) << "a folder that cannot be entered leaves the current one";
+  EXPECT_EQ(GetCurrentDir(), logs);
+  SetCurrentDir(before);
+}
+
 TEST(FileDialogsTest, SingleSelectionKeepsTheFirstFile) {
   TOpenDialog dialog;
   TDialogScript script;

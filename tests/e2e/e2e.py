@@ -1,0 +1,751 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the installed program on a private X server with a real
+window manager, driven by keyboard and mouse the way a user drives it.
+
+Usage: e2e.py --build BUILD_DIR --dragsource PROGRAM [--only NAME ...]
+
+Every check waits on a condition (a window appears, a file appears, a process
+ends) with a generous timeout; there are no bare sleeps standing in for one.
+Exit status 77 means the tools are missing and the tests were skipped.
+"""
+
+import argparse
+import os
+import re
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+SKIP = 77
+TOOLS = ("Xvfb", "openbox", "xdotool", "xprop", "xwininfo")
+# Generous: the machine may be loaded by parallel builds.
+TIMEOUT = 60.0 * float(os.environ.get("VARNEX_E2E_TIMEOUT_SCALE", "1"))
+DPI = 96
+# VARNEX_E2E_TRACE=1 prints how long each wait took.
+TRACE = bool(os.environ.get("VARNEX_E2E_TRACE"))
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(probe, what, timeout=TIMEOUT):
+    """Polls probe until it returns a true value, which is returned."""
+    start = time.monotonic()
+    end = start + timeout
+    while True:
+        value = probe()
+        if value:
+            if TRACE:
+                print("  %.1f s: %s" % (time.monotonic() - start, what), flush=True)
+            return value
+        if time.monotonic() > end:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+def stays_false(probe, seconds):
+    """True when probe stays false for the whole period (for things that must not happen)."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if probe():
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def scaled(length):
+    return (length * DPI + 60) // 120
+
+
+def bmp_bytes(width, height, rgb=(200, 40, 40)):
+    """A 24-bit bottom-up BMP filled with one colour, left column magenta-free."""
+    row = bytes(rgb[::-1]) * width
+    row += b"\0" * ((4 - len(row) % 4) % 4)
+    pixels = row * height
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    return header + info + pixels
+
+
+def write_glyph(path, width=32, height=16):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(bmp_bytes(width, height))
+
+
+class XSession:
+    """A private Xvfb (display chosen by the server itself) with openbox running."""
+
+    def __init__(self, root):
+        self.root = root
+        self.log = open(os.path.join(root, "x.log"), "wb")
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-dpi", str(DPI),
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=self.log, stderr=self.log, start_new_session=True)
+        os.close(write_end)
+        number = b""
+        end = time.monotonic() + TIMEOUT
+        while not number.endswith(b"\n"):
+            ready, _, _ = select.select([read_end], [], [], max(0.0, end - time.monotonic()))
+            chunk = os.read(read_end, 16) if ready else b""
+            if not chunk:
+                os.close(read_end)
+                self.close()
+                raise Failure("Xvfb did not report a display")
+            number += chunk
+        os.close(read_end)
+        self.display = ":" + number.decode().strip()
+        self.env = self.make_env()
+        # The window manager reads its own configuration and theme from the system.
+        wm_env = {k: v for k, v in self.env.items() if k not in ("XDG_DATA_DIRS", "XDG_CONFIG_DIRS")}
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=wm_env, stdout=self.log,
+                                   stderr=self.log, start_new_session=True)
+        wait_for(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
+                 "the window manager")
+
+    def make_env(self):
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_", "DBUS_"))}
+        home = os.path.join(self.root, "home")
+        for sub in ("", "config", "data", "cache", "share", "etcxdg"):
+            os.makedirs(os.path.join(home, sub), exist_ok=True)
+        # The program sees the system's MIME types but none of its applications,
+        # so that no program is registered for HTML unless a test registers one.
+        if os.path.isdir("/usr/share/mime"):
+            os.symlink("/usr/share/mime", os.path.join(home, "share", "mime"))
+        runtime = os.path.join(self.root, "runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env.update(DISPLAY=self.display, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
+                   XDG_DATA_HOME=os.path.join(home, "data"), XDG_CACHE_HOME=os.path.join(home, "cache"),
+                   XDG_DATA_DIRS=os.path.join(home, "share"), XDG_CONFIG_DIRS=os.path.join(home, "etcxdg"),
+                   XDG_RUNTIME_DIR=runtime, LC_ALL="C.UTF-8")
+        env.pop("BROWSER", None)
+        return env
+
+    def run(self, *args, check_rc=False):
+        result = subprocess.run(args, env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                timeout=TIMEOUT)
+        if check_rc and result.returncode != 0:
+            raise Failure("%s failed with %d" % (" ".join(args), result.returncode))
+        return result.stdout.decode(errors="replace")
+
+    def xdo(self, *args):
+        return self.run("xdotool", *args, check_rc=True)
+
+    def key(self, *keys):
+        self.xdo("key", "--clearmodifiers", "--delay", "60", *keys)
+
+    def type(self, text):
+        self.xdo("type", "--clearmodifiers", "--delay", "20", text)
+
+    def point(self, x, y):
+        """Moves the pointer to (x, y) and waits until it is there (xdotool's own
+        --sync waits for a motion, which never comes when the pointer is there already)."""
+        self.xdo("mousemove", str(x), str(y))
+        wait_for(lambda: re.match(r"x:(-?\d+) y:(-?\d+)", self.run("xdotool", "getmouselocation")).groups()
+                 == (str(x), str(y)), "the pointer at %d, %d" % (x, y))
+
+    def active_window(self):
+        return self.run("xdotool", "getactivewindow").strip()
+
+    def prop(self, window, name):
+        return self.run("xprop", "-id", window, name)
+
+    def is_dialog(self, window):
+        return "_NET_WM_WINDOW_TYPE_DIALOG" in self.prop(window, "_NET_WM_WINDOW_TYPE")
+
+    def title(self, window):
+        return self.run("xdotool", "getwindowname", window).strip()
+
+    def client_rect(self, window):
+        """The client area as (x, y, width, height) on the screen."""
+        info = self.run("xwininfo", "-id", window)
+        values = {}
+        for key in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"):
+            match = re.search(r"^\s*%s:\s*(-?\d+)" % re.escape(key), info, re.M)
+            check(match is not None, "no geometry for window " + window)
+            values[key] = int(match.group(1))
+        return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"],
+                values["Height"])
+
+    def frame_rect(self, window):
+        """The whole window, frame included, as (x, y, width, height)."""
+        x, y, w, h = self.client_rect(window)
+        extents = re.findall(r"\d+", self.prop(window, "_NET_FRAME_EXTENTS").split("=")[-1])
+        left, right, top, bottom = (int(v) for v in extents) if len(extents) == 4 else (0, 0, 0, 0)
+        return (x - left, y - top, w + left + right, h + top + bottom)
+
+    def close(self):
+        for proc in (getattr(self, "wm", None), getattr(self, "xvfb", None)):
+            if proc is not None and proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(10)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+        self.log.close()
+
+
+class Program:
+    """One run of the installed program."""
+
+    def __init__(self, x, folder, cwd, args=()):
+        self.x = x
+        self.folder = folder
+        self.log = open(os.path.join(cwd, "program.log"), "ab")
+        self.proc = subprocess.Popen([os.path.join(folder, "varnex"), *args], cwd=cwd, env=x.env,
+                                     stdout=self.log, stderr=self.log)
+        self.main = None
+
+    def windows(self):
+        """The program's visible windows, in no particular order."""
+        out = self.x.run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid))
+        return [w for w in out.split() if w]
+
+    def others(self):
+        """Visible windows besides the main window (dialogs, boxes, menus)."""
+        return [w for w in self.windows() if w != self.main]
+
+    def wait_main(self):
+        def find():
+            for w in self.windows():
+                if not self.x.is_dialog(w) and self.x.title(w) == "Varnex":
+                    return w
+            return None
+        self.main = wait_for(find, "the main window")
+        return self.main
+
+    def wait_active(self, window, what):
+        wait_for(lambda: self.x.active_window() == window, what + " to be active")
+
+    def wait_other(self, what, exclude=(), active=True):
+        """Waits for a window besides the main one and those in exclude; returns it.
+        A dialog or box must also have become the active window (a menu never does)."""
+        def find():
+            found = [w for w in self.others() if w not in exclude]
+            return found[0] if found else None
+        window = wait_for(find, what)
+        if active:
+            self.wait_active(window, what)
+        return window
+
+    def wait_only_main(self, what):
+        wait_for(lambda: not self.others() and self.x.active_window() == self.main, what)
+
+    def wait_gone(self, window, what):
+        wait_for(lambda: window not in self.windows(), what)
+
+    def close(self):
+        """Closes the main window the way the close box does and waits for the exit."""
+        self.wait_active(self.main, "the main window")
+        self.x.key("alt+F4")
+        return self.wait_exit()
+
+    def wait_exit(self):
+        start = time.monotonic()
+        try:
+            status = self.proc.wait(TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end")
+        if TRACE:
+            print("  %.1f s: the program to end" % (time.monotonic() - start), flush=True)
+        return status
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.log.close()
+
+    def button_centre(self, left, top):
+        """The screen point at the centre of a 26-pixel button at (left, top) of the design."""
+        x, y, w, h = self.x.client_rect(self.main)
+        menu = h - scaled(136)
+        return x + scaled(left) + scaled(26) // 2, y + menu + scaled(top) + scaled(26) // 2
+
+
+def read_settings(folder):
+    with open(os.path.join(folder, "Settings.ini"), "rb") as f:
+        return f.read()
+
+
+def settings_value(folder, key):
+    match = re.search(rb"^" + key.encode() + rb"=(.*)\r$", read_settings(folder), re.M)
+    check(match is not None, "no %s in Settings.ini" % key)
+    return match.group(1).decode()
+
+
+def write_settings(folder, left=None, top=None, output_dir=None):
+    lines = ["[MainForm]"]
+    if left is not None:
+        lines += ["Left=%d" % left, "Top=%d" % top]
+    if output_dir is not None:
+        lines.append('OutputDir="%s"' % output_dir)
+    with open(os.path.join(folder, "Settings.ini"), "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode())
+
+
+class Context:
+    """What one test gets: a fresh copy of the installed program and a work folder."""
+
+    def __init__(self, x, install, root, name, dragsource):
+        self.x = x
+        self.root = os.path.join(root, name)
+        self.folder = os.path.join(self.root, "prog")
+        self.work = os.path.join(self.root, "work")
+        self.out = os.path.join(self.work, "out")
+        shutil.copytree(install, self.folder, symlinks=True)
+        os.makedirs(self.out)
+        self.dragsource = dragsource
+        self.programs = []
+        self.sources = []
+
+    def start(self, *args):
+        program = Program(self.x, self.folder, self.work, args)
+        self.programs.append(program)
+        return program
+
+    def cleanup(self):
+        for program in self.programs:
+            program.kill()
+        for source in self.sources:
+            source.close()
+
+
+# ---------------------------------------------------------------------------
+# The tests.
+
+
+def test_first_start_and_settings_bytes(c):
+    """A fresh start: caption, size, defaults, the log commands off; the exact file a close writes."""
+    app = c.start()
+    main = app.wait_main()
+    app.wait_active(main, "the main window")
+    _, _, width, height = c.x.client_rect(main)
+    check(width == scaled(376), "client width %d, expected %d" % (width, scaled(376)))
+    check(height > scaled(136), "client height %d leaves no room for the menu bar" % height)
+    # Save Log As is off: Ctrl+S does nothing, so the F1 after it opens the help question.
+    c.x.key("ctrl+s", "F1")
+    box = app.wait_other("the help question")
+    check(c.x.is_dialog(box) and c.x.title(box) == "Varnex", "Ctrl+S opened something: " + c.x.title(box))
+    c.x.key("Escape")
+    app.wait_only_main("the question to close")
+    left, top, _, _ = c.x.client_rect(main)
+    check(app.close() == 0, "exit status")
+    work = c.work
+    expected = ("[MainForm]\r\nLeft=%d\r\nTop=%d\r\nGlyphsMan.FilesOpenDialog.FilterIndex=1\r\n"
+                "GlyphsMan.LogSaveDialog.FilterIndex=1\r\nLightColor=16777215\r\nShadowColor=8421504\r\n"
+                'OutputDir="%s/Varnex Output"\r\n\r\n[System]\r\nCurrentDir="%s"\r\n\r\n'
+                % (left, top, work, work)).encode()
+    actual = read_settings(c.folder)
+    check(actual == expected, "Settings.ini is\n%r\nexpected\n%r" % (actual, expected))
+
+
+def convert_through_dialog(c, app, typed, output):
+    c.x.key("ctrl+o")
+    dialog = app.wait_other("the files dialog")
+    c.x.type(typed)
+    c.x.key("Return")
+    wait_for(lambda: os.path.exists(output), output)
+    app.wait_gone(dialog, "the files dialog to close")
+    app.wait_only_main("the main window after the conversion")
+
+
+def shortcuts_answer(c, app):
+    """Alt+G opens the menu and F1 the help question, at once."""
+    c.x.key("alt+g")
+    menu = app.wait_other("the Glyphs menu", active=False)
+    c.x.key("Escape")
+    app.wait_gone(menu, "the menu to close")
+    c.x.key("Escape", "F1")
+    box = app.wait_other("the help question")
+    check(c.x.is_dialog(box), "F1 did not open a box")
+    c.x.key("Escape")
+    app.wait_only_main("the question to close")
+
+
+def test_convert_by_dialog_then_shortcuts_and_folder(c):
+    """Ctrl+O converts; the shortcuts work right after; the dialog reopens in the chosen folder."""
+    source = os.path.join(c.work, "glyphs")
+    for name in ("a", "b", "c"):
+        write_glyph(os.path.join(source, name + ".bmp"))
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    c.x.key("alt+o")  # the focus goes to the field, where a stray letter would show
+    convert_through_dialog(c, app, os.path.join(source, "a.bmp"), os.path.join(c.out, "a.bmp"))
+    shortcuts_answer(c, app)
+    # Only a name: the dialog opens in the folder of the last choice.
+    convert_through_dialog(c, app, "b.bmp", os.path.join(c.out, "b.bmp"))
+    shortcuts_answer(c, app)
+    convert_through_dialog(c, app, "c.bmp", os.path.join(c.out, "c.bmp"))
+    shortcuts_answer(c, app)
+    check(app.close() == 0, "exit status")
+    check(settings_value(c.folder, "OutputDir") == '"%s"' % c.out, "the output field changed")
+    check(settings_value(c.folder, "CurrentDir") == '"%s"' % source, "CurrentDir is not the files' folder")
+    # A cancelled dialog changes nothing: the next start opens in the same folder.
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    c.x.key("ctrl+o")
+    app.wait_other("the files dialog")
+    c.x.key("Escape")
+    app.wait_only_main("the cancelled dialog to close")
+    check(app.close() == 0, "exit status")
+    check(settings_value(c.folder, "CurrentDir") == '"%s"' % source, "a cancelled dialog moved CurrentDir")
+
+
+class DragSource:
+    def __init__(self, c, files):
+        self.log = open(os.path.join(c.work, "drag.log"), "ab")
+        self.proc = subprocess.Popen([c.dragsource, *files], env=c.x.env, stdout=subprocess.PIPE,
+                                     stderr=self.log)
+        self.lines = []
+        self.said = []
+
+    def wait_line(self, prefix):
+        """Waits for a line that starts with prefix and has not been waited for yet."""
+        def probe():
+            ready, _, _ = select.select([self.proc.stdout], [], [], 0.05)
+            if ready:
+                line = self.proc.stdout.readline().decode()
+                if not line:
+                    raise Failure("the drag source ended early")
+                self.lines.append(line.strip())
+                self.said.append(line.strip())
+            for i, line in enumerate(self.lines):
+                if line.startswith(prefix):
+                    del self.lines[: i + 1]
+                    return line
+            return None
+        try:
+            return wait_for(probe, "the drag source to say " + prefix)
+        except Failure as error:
+            raise Failure("%s (it said %s)" % (error, self.said))
+
+    def window(self, x):
+        return wait_for(lambda: x.run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid)).split(),
+                        "the drag source window")[0]
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
+        self.log.close()
+
+
+def drag(c, app, files):
+    """Drags files from our drag source onto the main window with the mouse. The
+    source serves the data after the drag, so it lives until the test ends."""
+    source = DragSource(c, files)
+    c.sources.append(source)
+    source.wait_line("ready")
+    window = source.window(c.x)
+    # Well away from the main window, which the window manager may have put at the top left.
+    c.x.xdo("windowmove", "--sync", window, "840", "620")
+    sx, sy, sw, sh = c.x.client_rect(window)
+    tx, ty, tw, th = c.x.client_rect(app.main)
+    c.x.point(sx + sw // 2, sy + sh // 2)
+    c.x.xdo("mousedown", "1")
+    for step in range(1, 4):
+        c.x.xdo("mousemove", str(sx + sw // 2 + step * 4), str(sy + sh // 2 + step * 4))
+    source.wait_line("dragging")
+    steps = 12
+    for step in range(1, steps + 1):
+        px = sx + sw // 2 + (tx + tw // 2 - sx - sw // 2) * step // steps
+        py = sy + sh // 2 + (ty + th // 2 - sy - sh // 2) * step // steps
+        c.x.xdo("mousemove", str(px), str(py))
+        time.sleep(0.03)  # pacing only: the drop target needs motion to see the drag
+    c.x.xdo("mousemove", str(tx + tw // 2 + 1), str(ty + th // 2 + 1))
+    source.wait_line("action 1")  # the window has said it takes the files
+    c.x.xdo("mouseup", "1")
+    line = source.wait_line("dropped")
+    check(line == "dropped 1", "the drop was refused: " + line)
+
+
+def test_convert_by_drop(c):
+    """Files dropped from another program are converted, and the shortcuts still answer."""
+    files = [os.path.join(c.work, "drop", "d%d.bmp" % i) for i in range(3)]
+    for f in files:
+        write_glyph(f)
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    drag(c, app, files)
+    for f in files:
+        wait_for(lambda f=f: os.path.exists(os.path.join(c.out, os.path.basename(f))), "the dropped glyph " + f)
+    app.wait_only_main("the main window after the drop")
+    shortcuts_answer(c, app)
+    check(app.close() == 0, "exit status")
+
+
+def test_position_is_kept_across_starts(c):
+    """Three close/start cycles leave the window where it was; a stored (0, 0) is used as stored."""
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    c.x.xdo("windowmove", app.main, "137", "211")
+    wait_for(lambda: c.x.frame_rect(app.main)[:2] != (0, 0), "the move")
+    first = c.x.frame_rect(app.main)
+    client = c.x.client_rect(app.main)
+    check(app.close() == 0, "exit status")
+    for cycle in range(3):
+        app = c.start()
+        app.wait_main()
+        app.wait_active(app.main, "the main window")
+        try:
+            wait_for(lambda: c.x.frame_rect(app.main) == first, "the window at %s" % (first,), timeout=10)
+        except Failure:
+            raise Failure("start %d put the window at %s, expected %s"
+                          % (cycle + 2, c.x.frame_rect(app.main), first))
+        check(app.close() == 0, "exit status")
+    stored = (int(settings_value(c.folder, "Left")), int(settings_value(c.folder, "Top")))
+    # The stored position is the client area's, which the window system places exactly.
+    check(stored == client[:2], "stored %s for a client area at %s" % (stored, client[:2]))
+    write_settings(c.folder, left=0, top=0)
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    try:
+        wait_for(lambda: c.x.client_rect(app.main)[:2] == (0, 0), "the window at (0, 0)", timeout=10)
+    except Failure:
+        raise Failure("a stored (0, 0) gave %s" % (c.x.client_rect(app.main),))
+    check(app.close() == 0, "exit status")
+
+
+def test_fast_click_shows_only_the_field_error(c):
+    """Leaving an empty field by a quick click on a colour button shows only the field's error."""
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    c.x.key("alt+o", "ctrl+a", "BackSpace")
+    bx, by = app.button_centre(340, 10)
+    c.x.point(bx, by)
+    c.x.xdo("click", "1")
+    box = app.wait_other("the error box")
+    check(stays_false(lambda: len(app.others()) > 1, 1.5), "a second dialog opened with the error box")
+    check(c.x.is_dialog(box) and c.x.title(box) == "Varnex", "not the error box: " + c.x.title(box))
+    c.x.key("Return")
+    app.wait_only_main("the error box to close")
+    # The focus is back in the field.
+    c.x.type("/fast")
+    check(app.close() == 0, "exit status")
+    check(settings_value(c.folder, "OutputDir") == '"/fast"', "the focus was not back in the field")
+
+
+def test_label_accelerators_only_move_the_focus(c):
+    """Alt+L and Alt+S focus the colour buttons without opening the dialog; Alt+O focuses the field."""
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    # From the light button two tabs reach the field, from the shadow button one.
+    c.x.key("alt+l")
+    check(stays_false(app.others, 1.0), "Alt+L opened a dialog")
+    c.x.key("Tab", "Tab")
+    c.x.type("/a")
+    c.x.key("alt+s")
+    check(stays_false(app.others, 1.0), "Alt+S opened a dialog")
+    c.x.key("Tab", "End")
+    c.x.type("b")
+    c.x.key("alt+Home", "alt+o", "End")
+    c.x.type("c")
+    check(not app.others(), "a dialog is open")
+    check(app.close() == 0, "exit status")
+    check(settings_value(c.folder, "OutputDir") == '"/abc"',
+          "the keys reached other controls: " + settings_value(c.folder, "OutputDir"))
+
+
+def test_arguments_are_only_warned_about(c):
+    """Qt options are parameters like any other: one warning, and Qt does not obey them."""
+    for args in (("-reverse",), ("foo",), ("-style", "Fusion", "bar")):
+        app = c.start(*args)
+        app.wait_main()
+        box = app.wait_other("the parameter warning for %s" % (args,))
+        check(c.x.is_dialog(box) and c.x.title(box) == "Varnex", "not the warning box")
+        c.x.key("Return")
+        app.wait_only_main("the warning to close")
+        check(stays_false(app.others, 1.0), "a second warning for %s" % (args,))
+        # The window is not mirrored: the light button is still on the right.
+        bx, by = app.button_centre(340, 10)
+        c.x.point(bx, by)
+        c.x.xdo("click", "1")
+        app.wait_other("the colour dialog")
+        c.x.key("Escape")
+        app.wait_only_main("the colour dialog to close")
+        check(app.close() == 0, "exit status")
+
+
+def test_progress_dialog_position_and_cancel(c):
+    """The progress dialog opens centred over the main window; the close box asks and cancels."""
+    files = [os.path.join(c.work, "many", "g%04d.bmp" % i) for i in range(1500)]
+    for f in files:
+        write_glyph(f, 64, 64)
+    list_file = os.path.join(c.work, "list.txt")
+    with open(list_file, "w") as f:
+        f.write("\n".join(files))
+    write_settings(c.folder, left=600, top=500, output_dir=c.out)
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    before = c.x.frame_rect(app.main)
+    c.x.xdo("windowmove", app.main, "350", "300")
+    wait_for(lambda: c.x.frame_rect(app.main) != before, "the main window to move")
+    drag(c, app, ["@" + list_file])
+    progress = app.wait_other("the progress dialog")
+    # Hold the program still while the dialog is measured and the close box is used.
+    os.kill(app.proc.pid, signal.SIGSTOP)
+    try:
+        mx, my, mw, mh = c.x.frame_rect(app.main)
+        px, py, pw, ph = c.x.frame_rect(progress)
+        check(c.x.title(progress) == "Convert", "not the progress dialog: " + c.x.title(progress))
+        dx = (px + pw // 2) - (mx + mw // 2)
+        dy = (py + ph // 2) - (my + mh // 2)
+        check(abs(dx) <= 2 and abs(dy) <= 2,
+              "progress dialog at %s, main window at %s" % ((px, py, pw, ph), (mx, my, mw, mh)))
+        c.x.xdo("windowactivate", progress)
+        c.x.key("alt+F4")
+    finally:
+        os.kill(app.proc.pid, signal.SIGCONT)
+    question = app.wait_other("the cancel question", exclude=(progress,))
+    check(c.x.title(question) == "Varnex", "not the question: " + c.x.title(question))
+    c.x.key("Return")
+    app.wait_gone(progress, "the cancelled conversion to end")
+    # The cancel is a warning: the summary asks whether to save the log.
+    summary = app.wait_other("the summary", exclude=(progress, question))
+    check(c.x.title(summary) == "Varnex", "not the summary: " + c.x.title(summary))
+    c.x.key("Escape")
+    app.wait_only_main("the main window after the cancel")
+    done = len(os.listdir(c.out))
+    check(done < len(files), "the cancel did not stop the conversion")
+    check(app.close() == 0, "exit status")
+
+
+def test_second_instance_only_activates_the_first(c):
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    c.x.xdo("windowminimize", app.main)
+    wait_for(lambda: app.main not in app.windows(), "the window to minimise")
+    second = c.start()
+    check(second.wait_exit() == 0, "the second instance's exit status")
+    check(app.proc.poll() is None, "the first instance ended")
+    check(not second.windows(), "the second instance left a window")
+    c.x.xdo("windowactivate", app.main)
+    app.wait_active(app.main, "the first window")
+    check(app.close() == 0, "exit status")
+
+
+def test_help_without_a_viewer_and_with_one(c):
+    """No handler for HTML: the help error shows. With one, it gets the file."""
+    check(shutil.which("xdg-open") is not None, "xdg-open is needed (package xdg-utils)")
+    app = c.start()
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    c.x.key("F1")
+    question = app.wait_other("the help question")
+    c.x.key("Return")
+    app.wait_gone(question, "the question to close")
+    box = app.wait_other("the help error", exclude=(question,))
+    check(c.x.is_dialog(box) and c.x.title(box) == "Varnex", "not an error box")
+    c.x.key("Return")
+    app.wait_only_main("the error to close")
+    check(app.close() == 0, "exit status")
+
+    marker = os.path.join(c.work, "opened.txt")
+    apps = os.path.join(c.x.env["XDG_DATA_HOME"], "applications")
+    os.makedirs(apps, exist_ok=True)
+    viewer = os.path.join(c.work, "viewer.sh")
+    with open(viewer, "w") as f:
+        f.write('#!/bin/sh\nprintf "%%s" "$1" > "%s"\n' % marker)
+    os.chmod(viewer, 0o755)
+    with open(os.path.join(apps, "e2e-viewer.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Viewer\nExec=%s %%f\nMimeType=text/html;\n" % viewer)
+    with open(os.path.join(c.x.env["XDG_CONFIG_HOME"], "mimeapps.list"), "w") as f:
+        f.write("[Default Applications]\ntext/html=e2e-viewer.desktop\n")
+    try:
+        app = c.start()
+        app.wait_main()
+        app.wait_active(app.main, "the main window")
+        c.x.key("F1")
+        app.wait_other("the help question")
+        c.x.key("Return")
+        wait_for(lambda: os.path.exists(marker) and os.path.getsize(marker) > 0, "the viewer to run")
+        with open(marker) as f:
+            check(f.read() == os.path.join(c.folder, "Help", "index.html"), "the viewer got another file")
+        app.wait_only_main("the main window after the help")
+        check(app.close() == 0, "exit status")
+    finally:
+        os.remove(os.path.join(c.x.env["XDG_CONFIG_HOME"], "mimeapps.list"))
+
+
+TESTS = [v for k, v in list(globals().items()) if k.startswith("test_")]
+
+
+def main():
+    # A timeout's SIGTERM unwinds like an error, so the X server and the programs are ended.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--dragsource", required=True)
+    parser.add_argument("--only", action="append", default=[])
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    options = parser.parse_args()
+    missing = [t for t in TOOLS if shutil.which(t) is None]
+    if missing:
+        message = "end-to-end tests need " + ", ".join(missing) + " (scripts/deps.sh installs them)"
+        if os.environ.get("CI") or os.environ.get("VARNEX_E2E_REQUIRED"):
+            print(message, file=sys.stderr)
+            return 1
+        print("SKIPPED: " + message)
+        return SKIP
+    root = tempfile.mkdtemp(prefix="varnex-e2e-")
+    install = os.path.join(root, "install")
+    subprocess.run(["cmake", "--install", options.build, "--prefix", install], check=True,
+                   stdout=subprocess.DEVNULL)
+    x = XSession(root)
+    failed = []
+    try:
+        for test in TESTS:
+            name = test.__name__[len("test_"):]
+            if options.only and not any(o in name for o in options.only):
+                continue
+            context = Context(x, install, root, name, options.dragsource)
+            started = time.monotonic()
+            try:
+                test(context)
+                print("PASS %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+            except Exception as error:  # report every test, then fail
+                failed.append(name)
+                print("FAIL %s: %s" % (name, error), flush=True)
+                if not isinstance(error, Failure):
+                    traceback.print_exc()
+            finally:
+                context.cleanup()
+    finally:
+        x.close()
+        if not options.keep and not failed:
+            shutil.rmtree(root, ignore_errors=True)
+        elif failed:
+            print("kept " + root)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
