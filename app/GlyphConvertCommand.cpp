@@ -196,6 +196,74 @@ void RuleRowsThroughColours(TBitmap& Bitmap, int Width, const TRuleColours& Colo
 
 }  // namespace
 
+namespace {
+
+// Glyphs with an alpha channel follow the same rule with transparency: a transparent pixel is
+// paper, and every pixel of the disabled image takes an alpha as well as a colour.
+
+// The rule's colours (0x00BBGGRR) and the background's alpha bits as the source stores them.
+struct TAlphaRule {
+  TColor Bg;
+  std::uint32_t BgAlpha;
+  TColor Light;
+  TColor Shadow;
+};
+
+inline void SetPixelColor(std::uint8_t* Row, int X, TColor Color) {
+  std::uint8_t* p = Row + 3 * static_cast<std::size_t>(X);
+  p[0] = static_cast<std::uint8_t>(Color >> 16);
+  p[1] = static_cast<std::uint8_t>(Color >> 8);
+  p[2] = static_cast<std::uint8_t>(Color);
+}
+
+// Rewrites one row: the 24-bit colours of Row and the alpha bits in Alpha become the disabled
+// image's. Paper is a transparent or white pixel, or one of the background colour while the
+// background shows; the colour of a transparent background says nothing, so black ink on
+// transparent black stays ink. AboveInk[x] holds the alpha of the ink at column x - 1 of the row
+// above, 0 where there is none; RowInk receives the same for this row.
+void AlphaRuleRow(std::uint8_t* Row, std::uint32_t* Alpha, int Width, const std::uint32_t* AboveInk,
+                  std::uint32_t* RowInk, const TAlphaRule& Rule) {
+  for (int x = 0; x < Width; ++x) {
+    const TColor c = GetPixelColor(Row, x);
+    const bool paper = Alpha[x] == 0 || c == kWhite || (c == Rule.Bg && Rule.BgAlpha != 0);
+    RowInk[x + 1] = paper ? 0 : Alpha[x];
+    if (!paper) {
+      SetPixelColor(Row, x, Rule.Shadow);  // with its own alpha
+    } else if (AboveInk[x] != 0) {
+      SetPixelColor(Row, x, Rule.Light);
+      Alpha[x] = AboveInk[x];
+    } else {
+      SetPixelColor(Row, x, Rule.Bg);
+      Alpha[x] = Rule.BgAlpha;
+    }
+  }
+}
+
+// Widens a glyph with an alpha channel and draws its disabled image into the right half row by
+// row, each row's alpha right after its colours. Work holds the source's colours in 24 bits.
+void AddAlphaDisabledImage(TBitmap& Bitmap, TBitmap& Work, TColor LightColor, TColor ShadowColor) {
+  const int width = Work.Width();
+  const int height = Work.Height();
+  const int bits = Bitmap.BitCount();
+  const std::uint32_t mask = Bitmap.BitMasks()[3];
+  TAlphaRule rule{GetPixelColor(Work.ScanLine(height - 1), 0), 0, LightColor, ShadowColor};
+  ReadBmpAlpha(Bitmap.ScanLine(height - 1), bits, mask, 0, 1, &rule.BgAlpha);
+  Bitmap.SetWidth(2 * width);
+  std::vector<std::uint32_t> alpha(static_cast<std::size_t>(width));
+  std::vector<std::uint32_t> inkBuffers(2 * (static_cast<std::size_t>(width) + 1), 0);
+  std::uint32_t* aboveInk = inkBuffers.data();
+  std::uint32_t* rowInk = aboveInk + width + 1;
+  for (int y = 0; y < height; ++y) {
+    ReadBmpAlpha(Bitmap.ScanLine(y), bits, mask, 0, width, alpha.data());
+    AlphaRuleRow(Work.ScanLine(y), alpha.data(), width, aboveInk, rowInk, rule);
+    Bitmap.Canvas()->CopyRect(TRect{width, y, 2 * width, y + 1}, *Work.Canvas(), TRect{0, y, width, y + 1});
+    WriteBmpAlpha(Bitmap.ScanLine(y), bits, mask, width, width, alpha.data());
+    std::swap(aboveInk, rowInk);
+  }
+}
+
+}  // namespace
+
 void MakeDisabledImage(TBitmap& Work, TColor LightColor, TColor ShadowColor) {
   const int width = Work.Width();
   const int height = Work.Height();
@@ -233,6 +301,15 @@ void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
   const int height = Bitmap.Height();
   if (height == 0) return;
   if (width > INT32_MAX / 2) throw EOutOfResources("Bitmap is too large");
+  if (BmpHasAlpha(Bitmap.BitCount(), Bitmap.BitMasks())) {
+    const auto work = std::make_unique<TBitmap>();
+    work->SetPixelFormat(pf24bit);
+    work->SetWidth(width);
+    work->SetHeight(height);
+    work->Canvas()->Draw(0, 0, Bitmap);
+    AddAlphaDisabledImage(Bitmap, *work, LightColor, ShadowColor);
+    return;
+  }
   // The background as the source's bottom-left pixel reads in 24 bits.
   const TColor bg = Bitmap.Canvas()->Pixel(0, height - 1);
   // The bitmap widens in place and the right half is made from the left one row by row.

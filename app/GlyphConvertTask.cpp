@@ -2,9 +2,10 @@
 
 #include "app/GlyphConvertCommand.h"
 #include "base/FileStream.h"
+#include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 
-#include <chrono>
+#include <exception>
 
 namespace {
 
@@ -13,6 +14,27 @@ const std::string LogWarningPrefix = "[Warning] ";
 const std::string LogLineEnd = "\r\n";
 
 }  // namespace
+
+std::string EscapeControlChars(const std::string& Text) {
+  static constexpr char Hex[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(Text.size());
+  for (const char c : Text) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code >= 0x20 && code != 0x7F) {
+      escaped += c;
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else {
+      escaped += {'\\', 'x', Hex[code >> 4], Hex[code & 0x0F]};
+    }
+  }
+  return escaped;
+}
 
 TGlyphConvertTask::TGlyphConvertTask(const std::vector<std::string>& FileNames, TColor LightColor,
                                      TColor ShadowColor, const std::string& OutputDir,
@@ -30,18 +52,19 @@ int TGlyphConvertTask::ErrorCount() const { return FErrorCount; }
 
 int TGlyphConvertTask::WarningCount() const { return FWarningCount; }
 
+bool TGlyphConvertTask::LogWriteFailed() const { return FLogWriteFailed; }
+
 const std::vector<std::string>& TGlyphConvertTask::FileNames() const { return FFileNames; }
+
+bool TGlyphConvertTask::MessageIsFileName() const { return FMessageIsFileName; }
 
 void TGlyphConvertTask::Execute() {
   // Closes the log and empties the list on every way out, also when an
   // exception (the log error, or one from a message handler) leaves Execute.
-  struct TFinalBlock {
-    TGlyphConvertTask& Task;
-    ~TFinalBlock() {
-      Task.CloseLog();
-      Task.FFileNames.clear();
-    }
-  } finalBlock{*this};
+  TScopeExit finalBlock([this] {
+    CloseLog();
+    FFileNames.clear();
+  });
 
   OpenLog();
   Log("Start time: " + FormatLogTimeStamp());
@@ -65,6 +88,9 @@ void TGlyphConvertTask::RunGuardedSection() {
     LogError(error.Message());
   } catch (const Exception& error) {
     LogError("An unexpected error occured: " + error.Message());
+  } catch (const std::exception& error) {
+    // Such as std::bad_alloc from a large image: its text is all there is to tell.
+    LogError(std::string("An unexpected error occured: ") + error.what());
   } catch (...) {
     LogError("An unexpected error occured");
   }
@@ -83,8 +109,9 @@ void TGlyphConvertTask::CloseLog() {
   try {
     FLogStream->Flush();
   } catch (const EStreamError&) {
-    // The log ignores failed writes, the last ones included.
+    // The log ignores failed writes, the last ones included; the flag keeps them.
   }
+  FLogWriteFailed = FLogStream->WriteFailed();
   FLogStream.reset();
 }
 
@@ -108,7 +135,7 @@ void TGlyphConvertTask::ConvertFiles() {
 
 void TGlyphConvertTask::ConvertFile(const std::string& FileName) {
   Log("Converts: " + FileName);
-  DoMessage(ExtractFileName(FileName));
+  DoMessage(ExtractFileName(FileName), true);
   try {
     TGlyphConvertCommand command(FileName, FLightColor, FShadowColor, FOutputDir);
     command.Execute();
@@ -124,18 +151,13 @@ void TGlyphConvertTask::CheckCanceled() {
 
 void TGlyphConvertTask::Log(const std::string& Text) {
   if (!FLogStream) return;
-  // The stream buffers the lines; a failed write is ignored, as the log must
-  // never stop a batch.
+  // Control characters of a file name would let it forge lines of its own.
+  // Each line reaches the file in one write before the step it announces
+  // begins, so a killed run leaves a log at most one file behind its outputs.
+  // A failed write is ignored, as the log must never stop a batch.
   try {
-    FLogStream->WriteString(Text);
-    FLogStream->WriteString(LogLineEnd);
-    // A long batch still shows its progress on disk, and a killed run keeps
-    // most of its log, without a write per line.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - FLastFlush >= std::chrono::milliseconds(200)) {
-      FLastFlush = now;
-      FLogStream->Flush();
-    }
+    FLogStream->WriteString(EscapeControlChars(Text) + LogLineEnd);
+    FLogStream->Flush();
   } catch (const EStreamError&) {
   }
 }
@@ -150,6 +172,8 @@ void TGlyphConvertTask::LogWarning(const std::string& Text) {
   Log(LogWarningPrefix + Text);
 }
 
-void TGlyphConvertTask::DoMessage(const std::string& Text) {
+void TGlyphConvertTask::DoMessage(const std::string& Text, bool IsFileName) {
+  // Each message sets the flag, so a handler that threw cannot leave it stale.
+  FMessageIsFileName = IsFileName;
   if (OnMessage) OnMessage(this, Text);
 }

@@ -7,7 +7,6 @@
 #include "base/Types.h"
 #include "support/Tasks.h"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +16,10 @@ class TFileStream;
 
 // An event that passes its sender and a short status text.
 using TMessageEvent = std::function<void(TObject* Sender, const std::string& Text)>;
+
+// Text with each control character (codes 0-31 and 127) written as a visible escape: \t, \n,
+// \r, else \x and two lower-case hex digits. Every other byte, a backslash too, stays as it is.
+std::string EscapeControlChars(const std::string& Text);
 
 // The log file cannot be created; the only failure of the task's own that leaves Perform.
 VARNEX_DECLARE_EXCEPTION(EGlyphConvertTaskError, Exception);
@@ -34,8 +37,13 @@ public:
   int ErrorCount() const;
   // The number of "[Warning] " lines written.
   int WarningCount() const;
+  // True when a write to the log failed during the run; the run itself goes on regardless.
+  bool LogWriteFailed() const;
   // The files still held by the task; empty after a run.
   const std::vector<std::string>& FileNames() const;
+
+  // While OnMessage runs: true when its text is a file's name, false for a status text.
+  bool MessageIsFileName() const;
 
   // Receives "Started", each file's name, then "Completed" or "Canceled".
   TMessageEvent OnMessage;
@@ -57,7 +65,7 @@ private:
   void Log(const std::string& Text);
   void LogError(const std::string& Text);
   void LogWarning(const std::string& Text);
-  void DoMessage(const std::string& Text);
+  void DoMessage(const std::string& Text, bool IsFileName = false);
 
   std::vector<std::string> FFileNames;
   const TColor FLightColor;
@@ -65,7 +73,8 @@ private:
   const std::string FOutputDir;
   const std::string FLogFileName;
   std::unique_ptr<TFileStream> FLogStream;
-  std::chrono::steady_clock::time_point FLastFlush;
+  bool FLogWriteFailed = false;
   int FErrorCount = 0;
   int FWarningCount = 0;
+  bool FMessageIsFileName = false;
 };

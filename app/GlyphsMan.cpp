@@ -2,9 +2,11 @@
 
 #include "app/GlyphConvertTask.h"
 #include "app/ProgressDialogUnit.h"
+#include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 #include "gui/Application.h"
 #include "gui/FileDialogs.h"
+#include "gui/HandlerGuard.h"
 #include "gui/MessageBoxes.h"
 
 #include <QCoreApplication>
@@ -18,25 +20,24 @@ const std::string LogFileName = ProgramDir() + "Log.txt";
 
 namespace {
 
-// Runs Action when the scope ends, whichever way it is left.
-template <class F>
-class TScopeExit {
-public:
-  explicit TScopeExit(F Action) : FAction(std::move(Action)) {}
-  ~TScopeExit() { FAction(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
-private:
-  F FAction;
-};
-
 TProgressDialog& TheProgressDialog() {
   if (ProgressDialog == nullptr) throw EGlyphsManError("The program cannot show the progress dialog.");
   return *ProgressDialog;
 }
 
 }  // namespace
+
+TRefreshThrottle::TRefreshThrottle(std::chrono::milliseconds Interval, TClock Clock)
+    : FInterval(Interval), FClock(Clock ? std::move(Clock) : TClock(&std::chrono::steady_clock::now)) {}
+
+void TRefreshThrottle::Restart() { FFirst = true; }
+
+bool TRefreshThrottle::Due(bool Last) const { return FFirst || Last || FClock() - FLastRun >= FInterval; }
+
+void TRefreshThrottle::Ran() {
+  FFirst = false;
+  FLastRun = FClock();
+}
 
 TGlyphsMan::TGlyphsMan(const std::string& LogPath) : FLogFileName(LogPath) {
   try {
@@ -77,6 +78,8 @@ const std::string& TGlyphsMan::LogFileName() const { return FLogFileName; }
 
 TGlyphConvertTask* TGlyphsMan::Task() const { return FTask; }
 
+TRefreshThrottle& TGlyphsMan::Refresh() { return FRefresh; }
+
 void TGlyphsMan::ChooseFiles(TStringList& List) {
   TOpenDialog& dialog = *FFilesOpenDialog;
   TScopeExit clear([&dialog] {
@@ -105,6 +108,7 @@ void TGlyphsMan::Convert(const TStringList& FileNames, TColor LightColor, TColor
     task->OnProgress = [this](TObject* Sender) { TaskProgress(Sender); };
     task->OnMessage = [this](TObject* Sender, const std::string& Text) { TaskMessage(Sender, Text); };
     FCancelPending = false;
+    FRefresh.Restart();
 
     dialog.setWindowTitle(QString::fromStdString(ConvertTitle));
     dialog.MessageLabel->clear();
@@ -121,16 +125,32 @@ void TGlyphsMan::Convert(const TStringList& FileNames, TColor LightColor, TColor
 }
 
 void TGlyphsMan::DialogRun(TObject* /*Sender*/) {
+  TProgressDialog& dialog = TheProgressDialog();
+  // The dialog repaints only in TaskIdle's passes: the bar would otherwise
+  // repaint itself at once for each file.
+  dialog.setUpdatesEnabled(false);
+  TScopeExit repaint([&dialog] { dialog.setUpdatesEnabled(true); });
   FTask->Perform();
-  TheProgressDialog().CloseDialog();
+  dialog.CloseDialog();
 }
 
 void TGlyphsMan::TaskIdle(TObject* /*Sender*/) {
+  // A Yes given in an earlier pass reaches the task at every idle point; only the
+  // pass itself, with its repaint, waits for the throttle. The question therefore
+  // still comes up in a pass, and its Yes is handed over at the next idle point.
   if (FCancelPending) FTask->Cancel();
+  if (!FRefresh.Due(FTask->Position() == 100)) return;
+  // The repaint comes first and at once: an update requested now would only be
+  // painted by a later pass, and the last file would never be shown.
+  TProgressDialog& dialog = TheProgressDialog();
+  dialog.setUpdatesEnabled(true);
+  dialog.repaint();
   if (Application != nullptr)
     Application->ProcessMessages();
   else
     QCoreApplication::processEvents();
+  dialog.setUpdatesEnabled(false);
+  FRefresh.Ran();
 }
 
 void TGlyphsMan::TaskProgress(TObject* /*Sender*/) { TheProgressDialog().ProgressBar->setValue(FTask->Position()); }
@@ -154,10 +174,7 @@ void TGlyphsMan::ShowSummary(TGlyphConvertTask* Task) {
   try {
     if (QuestionBox(text)) SaveLog();
   } catch (const EGlyphsManError& E) {
-    if (Application != nullptr)
-      Application->ShowException(E);
-    else
-      ErrorBox(ErrorDisplayText(E.Message()));
+    DisplayException(E);
   } catch (const EAbort&) {
   }
 }

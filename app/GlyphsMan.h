@@ -6,6 +6,8 @@
 #include "base/Exceptions.h"
 #include "base/Types.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +23,32 @@ inline const std::string SaveLogTitle = "Save Log As";
 inline const std::string DefaultLogName = "Varnex Log.txt";
 // The working log: "Log.txt" in the program directory, fixed at start-up.
 extern const std::string LogFileName;
+
+// The longest stretch of work between two passes of the message loop during a
+// conversion; a pass repaints the progress dialog and lets the user act.
+inline constexpr std::chrono::milliseconds RefreshInterval{40};
+
+// Decides at which of a run's idle points the message loop runs: always at the
+// first and the last, and in between once Interval has passed since it last ran.
+class TRefreshThrottle {
+public:
+  using TClock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // Clock defaults to the steady clock.
+  explicit TRefreshThrottle(std::chrono::milliseconds Interval = RefreshInterval, TClock Clock = {});
+  // Starts a new run: its first idle point is due.
+  void Restart();
+  // True when the loop should run at this idle point; Last marks the run's last one.
+  bool Due(bool Last) const;
+  // The loop has run: the interval starts anew from now.
+  void Ran();
+
+private:
+  std::chrono::milliseconds FInterval;
+  TClock FClock;
+  std::chrono::steady_clock::time_point FLastRun;
+  bool FFirst = true;
+};
 
 // The manager's exception.
 VARNEX_DECLARE_EXCEPTION(EGlyphsManError, Exception);
@@ -54,6 +82,8 @@ public:
   const std::string& LogFileName() const;
   // The task of the conversion in progress; null outside Convert.
   TGlyphConvertTask* Task() const;
+  // When the message loop runs during a conversion; replaceable between conversions.
+  TRefreshThrottle& Refresh();
 
 private:
   void CreateDialogs();
@@ -68,6 +98,7 @@ private:
   const std::string FLogFileName;
   TGlyphConvertTask* FTask = nullptr;
   bool FCancelPending = false;
+  TRefreshThrottle FRefresh;
   std::unique_ptr<TOpenDialog> FFilesOpenDialog;
   std::unique_ptr<TSaveDialog> FLogSaveDialog;
 };

@@ -1,39 +1,15 @@
 #include "app/HelpMan.h"
 
 #include "base/SysUtils.h"
-#include "gui/DialogSeam.h"
 #include "gui/MessageBoxes.h"
 
 #include <QDesktopServices>
 #include <QFile>
-#include <QMessageBox>
 #include <QString>
 #include <QUrl>
 
 const std::string HelpFileName = ProgramDir() + "Help/index.html";
 const std::string AboutText = std::string("Varnex version ") + VARNEX_VERSION + "\r\n\r\nThe Varnex developers";
-
-namespace {
-
-// The real About box. Qt breaks lines at "\n" only; the carriage returns of the
-// program's texts would otherwise show up as stray characters.
-TDialogAnswer RunAboutBox(const TDialogRequest& Request) {
-  QString text = QString::fromStdString(Request.Text);
-  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  QMessageBox box(QMessageBox::Information, QString::fromStdString(Request.Caption), text, QMessageBox::Ok);
-  box.setTextFormat(Qt::PlainText);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.show();
-  box.raise();
-  box.activateWindow();
-  box.exec();
-  TDialogAnswer answer;
-  answer.Kind = Request.Kind;
-  answer.Accept = true;
-  return answer;
-}
-
-}  // namespace
 
 bool OpenWithDesktop(const std::string& Path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(Path))));
@@ -52,10 +28,4 @@ bool THelpMan::ShowHelp(bool Ask) {
   return true;
 }
 
-void THelpMan::ShowAbout() {
-  TDialogRequest request;
-  request.Kind = dkInformation;
-  request.Caption = AboutCaption;
-  request.Text = AboutText;
-  RunDialog(request, &RunAboutBox);
-}
+void THelpMan::ShowAbout() { ShowMessageBox(dkInformation, AboutCaption, AboutText); }

@@ -122,6 +122,15 @@ inline void BmpWritePacked(std::uint8_t* Row, int X, int BitCount, unsigned Valu
 // Decodes a BMP file, checking the headers before any pixel is read; raises
 // EInvalidGraphic naming the fault, or what the source raises when it cannot read.
 TBmpImage DecodeBmp(TBmpSource& Source);
+
+// True when pixels of this depth and these masks carry an alpha channel (a 16- or 32-bit alpha mask).
+bool BmpHasAlpha(int BitCount, const std::array<std::uint32_t, 4>& Masks);
+// Reads the alpha bits of Count 16- or 32-bit pixels from X on, masked in place (not shifted down).
+void ReadBmpAlpha(const std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
+                  std::uint32_t* Out);
+// Replaces the alpha bits of Count 16- or 32-bit pixels from X on with Alpha's, given as ReadBmpAlpha reads them.
+void WriteBmpAlpha(std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
+                   const std::uint32_t* Alpha);
 // Decodes a whole BMP file held in memory; raises EInvalidGraphic naming the fault.
 TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size);
 // The bytes of a BMP file before its pixels: file header, info header, masks and colour table.

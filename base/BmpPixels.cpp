@@ -232,3 +232,31 @@ void TPixelCodec::Encode(std::uint8_t* Row, int X, int Count, const TColor* In) 
       return;
   }
 }
+
+bool BmpHasAlpha(int BitCount, const std::array<std::uint32_t, 4>& Masks) {
+  return (BitCount == 16 || BitCount == 32) && Masks[3] != 0;
+}
+
+void ReadBmpAlpha(const std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
+                  std::uint32_t* Out) {
+  const std::size_t bytes = BitCount == 16 ? 2 : 4;
+  for (int i = 0; i < Count; ++i) {
+    const std::uint8_t* p = Row + bytes * static_cast<std::size_t>(X + i);
+    std::uint32_t v = 0;
+    for (std::size_t b = 0; b < bytes; ++b) v |= static_cast<std::uint32_t>(p[b]) << (8 * b);
+    Out[i] = v & AlphaMask;
+  }
+}
+
+void WriteBmpAlpha(std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
+                   const std::uint32_t* Alpha) {
+  const std::size_t bytes = BitCount == 16 ? 2 : 4;
+  for (int i = 0; i < Count; ++i) {
+    std::uint8_t* p = Row + bytes * static_cast<std::size_t>(X + i);
+    for (std::size_t b = 0; b < bytes; ++b) {
+      const std::uint32_t keep = ~AlphaMask >> (8 * b);
+      const std::uint32_t put = (Alpha[i] & AlphaMask) >> (8 * b);
+      p[b] = static_cast<std::uint8_t>((p[b] & keep) | put);
+    }
+  }
+}

@@ -17,15 +17,45 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 
 std::string SystemReason(int Error) { return std::strerror(Error); }
 
+constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// The character device a symlink leads to (such as /dev/stdout on a terminal), opened;
+// -1 when it leads anywhere else. Nothing is created or truncated here.
+int OpenLinkedDevice(const std::string& FileName) {
+  struct stat st {};
+  if (::stat(FileName.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return -1;
+  const int fd = ::open(FileName.c_str(), kOpenFlags);
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Opens FileName, created when missing, never through a symlink to a file: such a link
+// is removed and a new file made in its place, so the file it leads to stays untouched.
+int OpenNoFollow(const std::string& FileName, int& Error) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = ::open(FileName.c_str(), kOpenFlags | O_CREAT | O_NOFOLLOW, 0666);
+    if (fd >= 0) return fd;
+    Error = errno;
+    if (Error != ELOOP) return -1;
+    const int device = OpenLinkedDevice(FileName);
+    if (device >= 0) return device;
+    if (::unlink(FileName.c_str()) != 0 && errno != ENOENT) {
+      Error = errno;
+      return -1;
+    }
+  }
+  return -1;
+}
+
 // Opens the file for creation without truncating it yet: an exclusive lock is
 // taken first, so a file that another stream holds is never emptied. A character
 // device (such as /dev/null) is written as it is.
 int CreateExclusive(const std::string& FileName, int& Error) {
-  const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  if (fd < 0) {
-    Error = errno;
-    return -1;
-  }
+  const int fd = OpenNoFollow(FileName, Error);
+  if (fd < 0) return -1;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
   if (!ok) {
@@ -70,7 +100,10 @@ void TFileStream::WriteBuffer(const void* Buffer, std::size_t Count) {
   FPosition += Count;
   if (Count >= kBufferSize) {
     // A large block goes straight to the file instead of through the buffer.
-    if (!FileWriteAll(FHandle, in, Count)) throw EWriteError("Stream write error");
+    if (!FileWriteAll(FHandle, in, Count)) {
+      FWriteFailed = true;
+      throw EWriteError("Stream write error");
+    }
     return;
   }
   FBuffer.insert(FBuffer.end(), in, in + Count);
@@ -83,8 +116,12 @@ void TFileStream::Flush() {
   // Bytes that could not be written are dropped, so that one failure is
   // reported once and does not block every later write.
   FBuffer.clear();
-  if (!written) throw EWriteError("Stream write error");
+  if (written) return;
+  FWriteFailed = true;
+  throw EWriteError("Stream write error");
 }
+
+bool TFileStream::WriteFailed() const { return FWriteFailed; }
 
 const std::string& TFileStream::FileName() const { return FFileName; }
 

@@ -2,7 +2,6 @@
 
 #include "base/Thread.h"
 #include "gui/HandlerGuard.h"
-#include "gui/MessageBoxes.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -66,10 +65,7 @@ bool TApplication::IdleHooked() const { return static_cast<bool>(FOnIdle); }
 
 void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void TApplication::ShowException(const std::exception& E) {
-  if (dynamic_cast<const EAbort*>(&E) != nullptr) return;
-  ErrorBox(ErrorDisplayText(E.what()));
-}
+void TApplication::ShowException(const std::exception& E) { DisplayException(E); }
 
 void TApplication::WatchIdle() {
   QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();

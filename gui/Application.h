@@ -31,7 +31,7 @@ public:
 
   // Processes every event that is waiting, then returns.
   void ProcessMessages();
-  // The standard error display: shows E in an error box; EAbort shows nothing.
+  // The standard error display (DisplayException): an error box; EAbort shows nothing.
   void ShowException(const std::exception& E);
 
 private:

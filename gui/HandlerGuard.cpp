@@ -1,22 +1,12 @@
 #include "gui/HandlerGuard.h"
 
 #include "base/Exceptions.h"
-#include "gui/Application.h"
 #include "gui/MessageBoxes.h"
 
-#include <exception>
-
-namespace {
-
-void Display(const std::exception& E) {
+void DisplayException(const std::exception& E) {
   if (dynamic_cast<const EAbort*>(&E) != nullptr) return;
-  if (Application != nullptr)
-    Application->ShowException(E);
-  else
-    ErrorBox(ErrorDisplayText(E.what()));
+  ErrorBox(ErrorDisplayText(E.what()));
 }
-
-}  // namespace
 
 void RunGuarded(const std::function<void()>& Handler) noexcept {
   try {
@@ -24,12 +14,12 @@ void RunGuarded(const std::function<void()>& Handler) noexcept {
   } catch (const std::exception& E) {
     // The display itself opens a box; if even that fails there is nobody left to tell.
     try {
-      Display(E);
+      DisplayException(E);
     } catch (...) {
     }
   } catch (...) {
     try {
-      Display(Exception(std::string()));
+      DisplayException(Exception(std::string()));
     } catch (...) {
     }
   }

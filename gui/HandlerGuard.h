@@ -1,9 +1,14 @@
 #pragma once
 // The guard around every action, event and window-message handler: no exception
 // may unwind through a Qt frame, so each is shown by the standard error display.
+// The display itself lives here too: it is the one way an exception reaches the user.
 
+#include <exception>
 #include <functional>
 #include <utility>
+
+// The standard error display: shows E in an error box; EAbort shows nothing.
+void DisplayException(const std::exception& E);
 
 // Runs Handler; an exception it raises is shown by the error display (EAbort silently dropped).
 void RunGuarded(const std::function<void()>& Handler) noexcept;

@@ -43,21 +43,21 @@ TDialogAnswer RunMessageBox(const TDialogRequest& Request) {
   return answer;
 }
 
-TDialogAnswer Box(TDialogKind Kind, const std::string& Text) {
-  TDialogRequest request;
-  request.Kind = Kind;
-  request.Caption = BoxCaption();
-  request.Text = Text;
-  return RunDialog(request, &RunMessageBox);
-}
-
 }  // namespace
 
-bool QuestionBox(const std::string& Text) { return Box(dkQuestion, Text).Accept; }
+bool ShowMessageBox(TDialogKind Kind, const std::string& Caption, const std::string& Text) {
+  TDialogRequest request;
+  request.Kind = Kind;
+  request.Caption = Caption;
+  request.Text = Text;
+  return RunDialog(request, &RunMessageBox).Accept;
+}
 
-void ErrorBox(const std::string& Text) { Box(dkError, Text); }
+bool QuestionBox(const std::string& Text) { return ShowMessageBox(dkQuestion, BoxCaption(), Text); }
 
-void InformationBox(const std::string& Text) { Box(dkInformation, Text); }
+void ErrorBox(const std::string& Text) { ShowMessageBox(dkError, BoxCaption(), Text); }
+
+void InformationBox(const std::string& Text) { ShowMessageBox(dkInformation, BoxCaption(), Text); }
 
 std::string BoxCaption() { return Application != nullptr ? Application->Title() : std::string(); }
 

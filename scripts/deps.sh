@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Varnex need (apt-get,
 # through sudo when not root). Packages already present are left alone.
+# VARNEX_EXTRA_PACKAGES adds more, e.g. "chromium" for the help page's browser check.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev clang libclang-rt-14-dev ${VARNEX_EXTRA_PACKAGES:-})
+# The validators of the desktop entry and the AppStream metainfo, which the tests run.
+packages+=(desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

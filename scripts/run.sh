@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds Varnex, installs it as a portable folder and
-# starts it from there. Environment: VARNEX_BUILD_DIR (default build-run),
-# VARNEX_INSTALL_DIR (default out/Varnex). Settings.ini and Log.txt are kept in
-# the install folder, beside the program.
+# starts it from there, in that folder as the desktop entry does: the default
+# output directory is "Varnex Output" in the folder the program starts in, so
+# nothing lands in the checkout. Environment: VARNEX_BUILD_DIR (default
+# build-run), VARNEX_INSTALL_DIR (default out/Varnex). Settings.ini and Log.txt
+# are kept in the install folder, beside the program.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/deps.sh"
@@ -16,4 +18,5 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found (DISPLAY and WAYLAND_DISPLAY are unset); start $prefix/varnex from a desktop session." >&2
   exit 1
 fi
-exec "$prefix/varnex"
+cd "$prefix"
+exec ./varnex

@@ -4,6 +4,8 @@
 #include "support/Hash.h"
 
 #include <QApplication>
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QChar>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -13,7 +15,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -46,61 +50,54 @@ bool ValidLockName(const std::string& Name) {
          Name.find('\0') == std::string::npos;
 }
 
-// Length of the valid UTF-8 sequence at Text[Pos] with its code point in Code, or 0.
-std::size_t DecodeUtf8(const std::string& Text, std::size_t Pos, char32_t& Code) {
-  const auto lead = static_cast<unsigned char>(Text[Pos]);
-  std::size_t length = 1;
-  char32_t lowest = 0;
-  if (lead < 0x80) {
-    Code = lead;
-    return 1;
-  }
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, Code = lead & 0x1Fu, lowest = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, Code = lead & 0x0Fu, lowest = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, Code = lead & 0x07u, lowest = 0x10000;
-  } else {
-    return 0;
-  }
-  if (Pos + length > Text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(Text[Pos + i]);
-    if ((next & 0xC0u) != 0x80u) return 0;
-    Code = (Code << 6) | (next & 0x3Fu);
-  }
-  // Overlong forms and surrogates are invalid; keeping them as raw bytes keeps every path distinct.
-  if (Code < lowest || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF)) return 0;
-  return length;
+// The length of the one valid UTF-8 sequence at Text[Pos], or 0 where none starts. The
+// shortest valid prefix is exactly one code point, so the toolkit's check decides alone.
+std::size_t Utf8SequenceLength(const std::string& Text, std::size_t Pos) {
+  for (std::size_t length = 1; length <= 4 && Pos + length <= Text.size(); ++length)
+    if (QByteArrayView(Text.data() + Pos, static_cast<qsizetype>(length)).isValidUtf8()) return length;
+  return 0;
 }
 
-void AppendUtf8(std::string& Out, char32_t Code) {
-  if (Code < 0x80) {
-    Out += static_cast<char>(Code);
-  } else if (Code < 0x800) {
-    Out += static_cast<char>(0xC0 | (Code >> 6));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else if (Code < 0x10000) {
-    Out += static_cast<char>(0xE0 | (Code >> 12));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (Code >> 18));
-    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  }
+// A directory itself (not a link to one), owned by this user and writable by nobody else.
+bool IsPrivateDirectory(const std::string& Dir) {
+  struct stat info {};
+  return ::lstat(Dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// The abstract namespace is shared by all users, so each side checks who is at the other end.
+// Dir, created with mode 0700 when missing, if it is private; "" otherwise. A directory that
+// someone else made first fails the check, and the caller moves on to the next place.
+std::string MakePrivateDirectory(const std::string& Dir) {
+  if (Dir.size() < 2 || Dir[0] != PathDelim) return std::string();
+  if (::mkdir(Dir.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
+  return IsPrivateDirectory(Dir) ? Dir : std::string();
+}
+
+std::string AbsoluteEnv(const char* Name) {
+  const char* value = std::getenv(Name);
+  return value != nullptr && value[0] == PathDelim ? std::string(value) : std::string();
+}
+
+// $XDG_CACHE_HOME, else the home directory's .cache.
+std::string UserCacheBase() {
+  const std::string cache = AbsoluteEnv("XDG_CACHE_HOME");
+  if (!cache.empty()) return cache;
+  std::string home = AbsoluteEnv("HOME");
+  if (home.empty()) {
+    const passwd* user = ::getpwuid(::geteuid());
+    if (user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == PathDelim) home = user->pw_dir;
+  }
+  return home.empty() ? std::string() : IncludeTrailingPathDelimiter(home) + ".cache";
+}
+
+// The directory already keeps other users out; each side still checks who is at the other end.
 bool PeerIsThisUser(qintptr Descriptor) {
   struct ucred credentials {};
   socklen_t size = sizeof credentials;
   if (Descriptor < 0 ||
       ::getsockopt(static_cast<int>(Descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
     return false;
-  return credentials.uid == ::getuid();
+  return credentials.uid == ::geteuid();
 }
 
 // The request of ActivateFirstInstance; Data points to its result.
@@ -133,13 +130,17 @@ std::string UpperCaseFileName(const std::string& Dir) {
   upper.reserve(Dir.size());
   std::size_t pos = 0;
   while (pos < Dir.size()) {
-    char32_t code = 0;
-    const std::size_t length = DecodeUtf8(Dir, pos, code);
+    const std::size_t length = Utf8SequenceLength(Dir, pos);
     if (length == 0) {
+      // Invalid bytes stay as they are, which keeps every path distinct.
       upper += Dir[pos++];
       continue;
     }
-    AppendUtf8(upper, QChar::toUpper(code));
+    const QString letter = QString::fromUtf8(Dir.data() + pos, static_cast<qsizetype>(length));
+    // Simple case mapping, one code point to one: the sharp s stays, as file names want.
+    const char32_t code = QChar::toUpper(letter.toUcs4().front());
+    const QByteArray encoded = QString::fromUcs4(&code, 1).toUtf8();
+    upper.append(encoded.constData(), static_cast<std::size_t>(encoded.size()));
     pos += length;
   }
   return upper;
@@ -155,6 +156,22 @@ std::string InstanceLockNameFor(const std::string& Dir) {
 
 std::string InstanceLockName() { return InstanceLockNameFor(InstanceLockDir(ProgramFileName())); }
 
+std::string PrivateLockDirectory(const std::string& RuntimeDir, const std::string& TempBase,
+                                 const std::string& CacheBase) {
+  const std::string runtime = ExcludeTrailingPathDelimiter(RuntimeDir);
+  if (!runtime.empty() && runtime[0] == PathDelim && IsPrivateDirectory(runtime)) return runtime;
+  const std::string temp = TempBase.empty() ? std::string()
+                                            : MakePrivateDirectory(IncludeTrailingPathDelimiter(TempBase) +
+                                                                   "varnex-" + std::to_string(::geteuid()));
+  if (!temp.empty() || CacheBase.empty()) return temp;
+  ForceDirectories(CacheBase);
+  return MakePrivateDirectory(IncludeTrailingPathDelimiter(CacheBase) + "varnex");
+}
+
+std::string InstanceLockDirectory() {
+  return PrivateLockDirectory(AbsoluteEnv("XDG_RUNTIME_DIR"), "/tmp", UserCacheBase());
+}
+
 bool RaiseInstanceWindow(QWidget* MainWindow) {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return false;
   QWidget* target = QApplication::activeModalWidget();
@@ -166,15 +183,22 @@ bool RaiseInstanceWindow(QWidget* MainWindow) {
   return true;
 }
 
-TAppInstanceLock::TAppInstanceLock(const std::string& LockName)
-    : FMutexHandle(-1), FMutexName(LockName), FPropName(LockName), FOwnsMutex(false), FOwnsProp(false) {
+TAppInstanceLock::TAppInstanceLock(const std::string& LockName) : TAppInstanceLock(LockName, InstanceLockDirectory()) {}
+
+TAppInstanceLock::TAppInstanceLock(const std::string& LockName, const std::string& LockDir)
+    : FMutexHandle(-1),
+      FLockDir(LockDir),
+      FMutexName(LockName),
+      FPropName(LockName),
+      FOwnsMutex(false),
+      FOwnsProp(false) {
   try {
-    if (AcquireMutex() && AcquireProp()) return;
+    // The holder runs even when it cannot serve: only the lock file decides.
+    if (AcquireMutex()) AcquireProp();
   } catch (...) {
-    // Taking the lock never raises; a failure only leaves it not taken.
+    // Taking the lock never raises; a failure only leaves it not taken or not served.
+    DropProp();
   }
-  DropProp();
-  CloseMutex();
 }
 
 TAppInstanceLock::~TAppInstanceLock() {
@@ -190,21 +214,17 @@ const std::string& TAppInstanceLock::MutexName() const { return FMutexName; }
 
 void TAppInstanceLock::SetActivateHandler(std::function<bool()> Handler) { FActivateHandler = std::move(Handler); }
 
-std::string TAppInstanceLock::LockFilePath(const std::string& LockName) {
-  // A relative or missing runtime directory is unusable; the per-user /tmp name is the fallback.
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == PathDelim && DirectoryExists(runtime))
-    return IncludeTrailingPathDelimiter(runtime) + LockName + ".lock";
-  return "/tmp/" + LockName + "-" + std::to_string(::getuid()) + ".lock";
+std::string TAppInstanceLock::LockFilePath(const std::string& LockDir, const std::string& LockName) {
+  return IncludeTrailingPathDelimiter(LockDir) + LockName + ".lock";
 }
 
-std::string TAppInstanceLock::PropServerName(const std::string& LockName) {
-  return LockName + "-" + std::to_string(::getuid());
+std::string TAppInstanceLock::SocketPath(const std::string& LockDir, const std::string& LockName) {
+  return IncludeTrailingPathDelimiter(LockDir) + LockName + ".socket";
 }
 
 bool TAppInstanceLock::AcquireMutex() {
-  if (!ValidLockName(FMutexName)) return false;
-  const std::string path = LockFilePath(FMutexName);
+  if (!ValidLockName(FMutexName) || FLockDir.empty()) return false;
+  const std::string path = LockFilePath(FLockDir, FMutexName);
   // O_NOFOLLOW and O_NONBLOCK: a planted symlink or FIFO must neither redirect nor stall the start.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) return false;
@@ -229,9 +249,12 @@ void TAppInstanceLock::CloseMutex() {
 
 bool TAppInstanceLock::AcquireProp() {
   if (QCoreApplication::instance() == nullptr) return false;
+  const std::string path = SocketPath(FLockDir, FPropName);
+  // Only the holder of the lock gets here, so a socket file there is one a killed holder left.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
   auto server = std::make_unique<QLocalServer>();
-  server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-  if (!server->listen(QString::fromUtf8(PropServerName(FPropName)))) return false;
+  server->setSocketOptions(QLocalServer::UserAccessOption);
+  if (!server->listen(QString::fromUtf8(path))) return false;
   QObject::connect(server.get(), &QLocalServer::newConnection, server.get(), [this] { AcceptConnections(); });
   FServer = std::move(server);
   FOwnsProp = true;
@@ -252,10 +275,9 @@ bool TAppInstanceLock::FindFirstInstance(TFindFirstCallback Callback, void* Data
     find.PropName = FPropName;
     find.Callback = Callback;
     find.Data = Data;
-    if (!ValidLockName(find.PropName) || QCoreApplication::instance() == nullptr) return false;
+    if (!ValidLockName(find.PropName) || FLockDir.empty() || QCoreApplication::instance() == nullptr) return false;
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(QString::fromUtf8(PropServerName(find.PropName)));
+    socket.connectToServer(QString::fromUtf8(SocketPath(FLockDir, find.PropName)));
     if (!socket.waitForConnected(ConnectTimeoutMs) || !PeerIsThisUser(socket.socketDescriptor())) return false;
     if (find.Callback != nullptr) find.Callback(&socket, find.Data);
     find.Found = true;

@@ -20,15 +20,25 @@ std::string InstanceLockNameFor(const std::string& Dir);
 // The lock name of the running program, from the directory of /proc/self/exe.
 std::string InstanceLockName();
 
+// The directory for this user's lock and socket files, without a trailing '/', or "" when
+// none is usable. A usable directory is a directory itself (not a link), owned by this user
+// and writable by nobody else: RuntimeDir when it is an absolute path to one; else
+// TempBase/varnex-<uid>; else CacheBase/varnex; the last two are created with mode 0700.
+std::string PrivateLockDirectory(const std::string& RuntimeDir, const std::string& TempBase,
+                                 const std::string& CacheBase);
+// The same for the running program: $XDG_RUNTIME_DIR, /tmp, then $XDG_CACHE_HOME or ~/.cache.
+std::string InstanceLockDirectory();
+
 // Brings forward the application's active modal window when one is open, otherwise
 // MainWindow, without restoring a minimised window; true when that window is visible.
 bool RaiseInstanceWindow(QWidget* MainWindow);
 
-// The lock held by the first instance: an exclusive flock on a per-user lock file (the
-// kernel drops it when the process dies) plus a local socket in the abstract namespace
-// through which later instances reach the first one. Create it after the application
-// object and destroy it before; the first instance answers from its event loop.
-// No operation of this class throws.
+// The lock held by the first instance: an exclusive flock on a lock file in a directory
+// only this user can write (the kernel drops it when the process dies), plus a local
+// socket beside it through which later instances reach the first one. The lock file alone
+// decides which process runs; the socket is a service of the holder, which keeps the lock
+// when it cannot serve. Create it after the application object and destroy it before; the
+// first instance answers from its event loop. No operation of this class throws.
 class TAppInstanceLock {
 public:
   // Called with the connection to the first instance and the caller's Data.
@@ -46,8 +56,10 @@ public:
     bool Found = false;
   };
 
-  // Takes the lock named LockName if no other holder exists; on any failure holds nothing.
+  // Takes the lock named LockName in InstanceLockDirectory() if no other holder exists.
   explicit TAppInstanceLock(const std::string& LockName);
+  // Takes the lock named LockName in LockDir; without the lock file it holds nothing.
+  TAppInstanceLock(const std::string& LockName, const std::string& LockDir);
   // Releases what this object holds: the socket first, then the lock file.
   ~TAppInstanceLock();
   TAppInstanceLock(const TAppInstanceLock&) = delete;
@@ -70,10 +82,10 @@ public:
   // that its window was visible and brought forward.
   bool ActivateFirstInstance() const;
 
-  // The lock file: $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock without a usable XDG_RUNTIME_DIR.
-  static std::string LockFilePath(const std::string& LockName);
-  // The abstract socket name served for LockName: "<name>-<uid>", so users never meet.
-  static std::string PropServerName(const std::string& LockName);
+  // The lock file of LockName in LockDir: LockDir/<name>.lock.
+  static std::string LockFilePath(const std::string& LockDir, const std::string& LockName);
+  // The socket the holder serves: LockDir/<name>.socket.
+  static std::string SocketPath(const std::string& LockDir, const std::string& LockName);
 
 private:
   bool AcquireMutex();
@@ -86,6 +98,7 @@ private:
   bool CallActivateHandler() const;
 
   int FMutexHandle;
+  std::string FLockDir;
   std::string FMutexName;
   std::string FPropName;
   bool FOwnsMutex;

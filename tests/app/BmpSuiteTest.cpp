@@ -91,18 +91,23 @@ bool ConvertAndCheck(const std::string& Path, TColor Light, TColor Shadow) {
   EXPECT_EQ(result.BitMasks(), source.BitMasks()) << Path;
   if (result.Width() != 2 * w || result.Height() != h || w == 0 || h == 0) return true;
   const TColor bg = source.Canvas()->Pixel(0, h - 1);
+  // With an alpha channel a transparent pixel is paper, and so is the background colour only while it shows.
+  const std::uint32_t alphaMask = source.BitCount() >= 16 ? source.BitMasks()[3] : 0;
+  const auto alphaOf = [&](int x, int y) { return RawPixel(source, x, y) & alphaMask; };
+  const bool bgShows = alphaMask == 0 || alphaOf(0, h - 1) != 0;
   const auto ink = [&](int x, int y) {
     const TColor c = source.Canvas()->Pixel(x, y);
-    return c != bg && c != kWhite;
+    return (alphaMask == 0 || alphaOf(x, y) != 0) && (c != bg || !bgShows) && c != kWhite;
   };
   int wrong = 0;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       if (RawPixel(result, x, y) != RawPixel(source, x, y)) ++wrong;
-      const TColor expected = ink(x, y) ? Shadow : (x > 0 && y > 0 && ink(x - 1, y - 1)) ? Light : bg;
+      const bool lit = !ink(x, y) && x > 0 && y > 0 && ink(x - 1, y - 1);
+      const TColor expected = ink(x, y) ? Shadow : lit ? Light : bg;
       if (result.Canvas()->Pixel(w + x, y) != Representable(result, expected)) ++wrong;
-      const std::uint32_t alpha = result.BitMasks()[3];
-      if (alpha != 0 && (RawPixel(result, w + x, y) & alpha) != alpha) ++wrong;
+      const std::uint32_t alpha = ink(x, y) ? alphaOf(x, y) : lit ? alphaOf(x - 1, y - 1) : alphaOf(0, h - 1);
+      if ((RawPixel(result, w + x, y) & alphaMask) != alpha) ++wrong;
     }
   EXPECT_EQ(wrong, 0) << Path;
   return true;

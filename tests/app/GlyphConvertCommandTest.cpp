@@ -403,3 +403,121 @@ TEST_P(GlyphLoadFault, IsRejectedWithItsFaultAndNothingIsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFault, GlyphLoadFault, ::testing::ValuesIn(Faults()),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+namespace {
+
+// A 16- or 32-bit fixture with bit masks; Pixels are raw values, rows top-down.
+TBmpFixture Masked(int BitCount, int HeaderSize, std::uint32_t Compression, std::vector<std::uint32_t> Masks,
+                   int Width, std::vector<std::uint32_t> Pixels) {
+  TBmpFixture f;
+  f.BitCount = BitCount;
+  f.HeaderSize = HeaderSize;
+  f.Compression = Compression;
+  f.Masks = std::move(Masks);
+  f.Width = Width;
+  f.Height = static_cast<std::int32_t>(Pixels.size()) / Width;
+  f.Pixels = std::move(Pixels);
+  return f;
+}
+
+const std::vector<std::uint32_t> kArgb = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+
+class AlphaGlyph : public GlyphCommand {
+protected:
+  // Converts F and returns the raw pixels of the result's left and right halves, rows top-down.
+  std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> ConvertRaw(const std::string& Name, const TBmpFixture& F,
+                                                                             TColor Light = kWhite, TColor Shadow = 0x808080) {
+    Convert(Write(Name, BuildBmp(F)), Light, Shadow);
+    TBitmap out;
+    out.LoadFromFile(Out() + "/" + Name);
+    EXPECT_EQ(out.Width(), 2 * F.Width);
+    std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> halves;
+    const int bytes = out.BitCount() / 8;
+    for (int y = 0; y < out.Height(); ++y)
+      for (int x = 0; x < out.Width(); ++x) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint32_t>(out.ScanLine(y)[x * bytes + i]) << (8 * i);
+        (x < F.Width ? halves.first : halves.second).push_back(v);
+      }
+    return halves;
+  }
+};
+
+}  // namespace
+
+TEST_F(AlphaGlyph, TransparentBackgroundStaysTransparentAndEdgesKeepTheirAlpha) {
+  // An orange square with a half-transparent right edge; one transparent pixel hides a stray colour.
+  const std::uint32_t T = 0, O = 0xFFFF8000, E = 0x80FF8000, X = 0x00123456;
+  const std::vector<std::uint32_t> source = {T, T, T, T, X,  //
+                                             T, O, O, E, T,  //
+                                             T, O, O, E, T,  //
+                                             T, T, T, T, T};
+  const auto [left, right] = ConvertRaw("square.bmp", Masked(32, 124, 3, kArgb, 5, source));
+  EXPECT_EQ(left, source);
+  const std::uint32_t S = 0xFF808080, Se = 0x80808080, L = 0xFFFFFFFF, Le = 0x80FFFFFF;
+  EXPECT_EQ(right, (std::vector<std::uint32_t>{T, T, T, T, T,  //
+                                               T, S, S, Se, T,  //
+                                               T, S, S, Se, Le,  //
+                                               T, T, L, L, Le}));
+  // The colour of a transparent background says nothing: black ink on it stays ink.
+  const std::uint32_t K = 0xFF000000;
+  EXPECT_EQ(ConvertRaw("black.bmp", Masked(32, 40, 6, kArgb, 2, {K, T, T, T})).second,
+            (std::vector<std::uint32_t>{S, T, T, L}));
+}
+
+TEST_F(AlphaGlyph, OpaqueBackgroundFollowsTheRuleWithoutAlpha) {
+  const TColor B = 0xFF00FF, W = kWhite, I = 0x123456, K = 0x000000;
+  const std::vector<TColor> picture = {B, I, W, K,  //
+                                       B, I, K, B,  //
+                                       B, B, B, B};
+  std::vector<std::uint32_t> opaque;
+  for (const TColor c : picture) opaque.push_back(0xFF000000 | ToBgr(c));
+  Convert(Write("plain.bmp", BuildBmp(Rgb24(4, 3, picture))), 0x00C0C0, 0x404040);
+  TBitmap plain;
+  plain.LoadFromFile(Out() + "/plain.bmp");
+  std::vector<std::uint32_t> expected;
+  for (const TColor c : Colours(plain, 4, 4)) expected.push_back(0xFF000000 | ToBgr(c));
+  EXPECT_EQ(ConvertRaw("v5.bmp", Masked(32, 124, 3, kArgb, 4, opaque), 0x00C0C0, 0x404040).second, expected);
+}
+
+TEST_F(AlphaGlyph, SixteenBitFormatsKeepTheirAlphaBits) {
+  struct TFormat {
+    int HeaderSize;
+    std::uint32_t Compression;
+    std::vector<std::uint32_t> Masks;
+    std::uint32_t Ink, Half, Shadow, Light;
+  };
+  // 1555 in a 56-byte header and 4444 with its masks after a 40-byte one; shadow is blue, light white.
+  const TFormat formats[] = {{56, 3, {0x7C00, 0x03E0, 0x001F, 0x8000}, 0xFC00, 0x83E0, 0x001F, 0x7FFF},
+                             {40, 6, {0x0F00, 0x00F0, 0x000F, 0xF000}, 0xFF00, 0x70F0, 0x000F, 0x0FFF}};
+  for (const TFormat& f : formats) {
+    const std::uint32_t aI = f.Ink & f.Masks[3], aH = f.Half & f.Masks[3];
+    const auto [left, right] = ConvertRaw("g" + std::to_string(f.Masks[3]) + ".bmp",
+                                          Masked(16, f.HeaderSize, f.Compression, f.Masks, 4,
+                                                 {0, f.Ink, 0, 0, 0, 0, f.Half, 0, 0, 0, 0, 0}),
+                                          kWhite, 0xFF0000);
+    EXPECT_EQ(left, (std::vector<std::uint32_t>{0, f.Ink, 0, 0, 0, 0, f.Half, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(right, (std::vector<std::uint32_t>{0, f.Shadow | aI, 0, 0,  //
+                                                 0, 0, f.Shadow | aH, 0,  //
+                                                 0, 0, 0, f.Light | aH}))
+        << f.Masks[3];
+  }
+}
+
+TEST_F(AlphaGlyph, ThirtyTwoBitsWithoutAnAlphaMaskIgnoreTheFourthByte) {
+  const std::uint32_t bg = 0x12FF00FF, red = 0x00FF0000, white = 0x7FFFFFFF;
+  const std::vector<std::uint32_t> source = {red, 0xFF000000 | bg, 0x7F000000 | red,  //
+                                             bg, white, bg & 0xFFFFFF};
+  // Plain RGB, masks after a 40-byte header, and a 124-byte header whose alpha mask is zero.
+  const TBmpFixture fixtures[] = {Masked(32, 40, 0, {}, 3, source),
+                                  Masked(32, 40, 3, {0xFF0000, 0xFF00, 0xFF}, 3, source),
+                                  Masked(32, 124, 3, {0xFF0000, 0xFF00, 0xFF, 0}, 3, source)};
+  int n = 0;
+  for (const TBmpFixture& f : fixtures) {
+    const auto [left, right] = ConvertRaw("rgb" + std::to_string(n++) + ".bmp", f, 0x00C0C0, 0x404040);
+    EXPECT_EQ(left, source);
+    EXPECT_EQ(right, (std::vector<std::uint32_t>{0x404040, 0xFF00FF, 0x404040,  //
+                                                 0xFF00FF, 0xC0C000, 0xFF00FF}))
+        << n;
+  }
+}

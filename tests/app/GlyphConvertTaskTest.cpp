@@ -293,15 +293,43 @@ TEST_F(GlyphConvertTaskTest, LogReplacesThePreviousLogCompletely) {
                                 "End time: <time>"}));
 }
 
-TEST_F(GlyphConvertTaskTest, LogReachesTheDiskWhileTheRunGoesOn) {
+TEST_F(GlyphConvertTaskTest, EachLineIsOnDiskBeforeTheNextStepBegins) {
   ForceDirectories(OutDir);
-  TGlyphConvertTask task({Source("open.bmp")}, kLight, kShadow, OutDir, LogPath);
-  std::string seenAtStart;
-  task.OnMessage = [&](TObject*, const std::string& Text) {
-    if (Text == "Started") seenAtStart = ReadFileBytes(LogPath);
-  };
+  const std::string a = Source("a.bmp"), missing = Dir / "missing.bmp", c = Source("c.bmp");
+  TGlyphConvertTask task({a, missing, c}, kLight, kShadow, OutDir, LogPath);
+  // What the disk holds when each status text is sent: before the file's conversion starts.
+  std::vector<std::string> seen;
+  task.OnMessage = [&](TObject*, const std::string&) { seen.push_back(ReadFileBytes(LogPath)); };
   task.Perform();
-  EXPECT_EQ(seenAtStart.rfind("Start time: ", 0), 0u) << seenAtStart;
+  ASSERT_EQ(seen.size(), 5u);
+  const std::string loadError = "[Error] Cannot load glyph from file: " + missing;
+  EXPECT_EQ(varnex_test::MaskLogTimes(seen[0]), CrLfLines({"Start time: <time>"}));
+  EXPECT_EQ(varnex_test::MaskLogTimes(seen[1]), CrLfLines({"Start time: <time>", "Converts: " + a}));
+  EXPECT_EQ(varnex_test::MaskLogTimes(seen[3]), CrLfLines({"Start time: <time>", "Converts: " + a, "Converted: " + a,
+                                                           "Converts: " + missing, loadError, "Converts: " + c}));
+  EXPECT_EQ(seen[4].substr(0, seen[3].size()), seen[3]);
+  EXPECT_EQ(varnex_test::MaskLogTimes(seen[4].substr(seen[3].size())),
+            CrLfLines({"Converted: " + c, "Task completed", "Errors: 1", "Warnings: 0", "End time: <time>"}));
+}
+
+TEST_F(GlyphConvertTaskTest, ControlCharactersOfNamesCannotForgeLogLines) {
+  ForceDirectories(OutDir);
+  const std::string forged = Dir / "x\r\n[Error] y\nTask completed\r\nErrors: 0\x1b]0;t\x07\\n \xC3\xA9.bmp";
+  const std::string shown = Dir / "x\\r\\n[Error] y\\nTask completed\\r\\nErrors: 0\\x1b]0;t\\x07\\n \xC3\xA9.bmp";
+  TGlyphConvertTask task({forged}, kLight, kShadow, OutDir, LogPath);
+  task.Perform();
+  EXPECT_EQ(MaskedLog(), CrLfLines({"Start time: <time>", "Converts: " + shown,
+                                    "[Error] Cannot load glyph from file: " + shown, "Task completed", "Errors: 1",
+                                    "Warnings: 0", "End time: <time>"}));
+}
+
+TEST(EscapeControlChars, EveryControlCharacterAndNothingElse) {
+  EXPECT_EQ(EscapeControlChars(""), "");
+  EXPECT_EQ(EscapeControlChars(std::string("\0\x01\a\b\t\n\v\f\r\x1b\x1f\x7f", 12)),
+            "\\x00\\x01\\x07\\x08\\t\\n\\x0b\\x0c\\r\\x1b\\x1f\\x7f");
+  // Printable ASCII, a backslash, UTF-8 and bytes that are no UTF-8 at all pass byte for byte.
+  const std::string kept = " ~C:\\dir\\x41 \xE2\x82\xAC \xC2\x9B \xFF\x80";
+  EXPECT_EQ(EscapeControlChars(kept), kept);
 }
 
 TEST_F(GlyphConvertTaskTest, HandlerExceptionsEndTheBatchAsUnexpectedErrors) {
@@ -324,6 +352,13 @@ TEST_F(GlyphConvertTaskTest, HandlerExceptionsEndTheBatchAsUnexpectedErrors) {
                                   "Created output directory: " + Dir / "out2", "Converts: " + b, "Converted: " + b,
                                   "[Error] An unexpected error occured", "Task completed", "Errors: 1",
                                   "Warnings: 0", "End time: <time>"}));
+  }
+  {
+    TGlyphConvertTask task({a}, kLight, kShadow, Dir / "out3", LogPath);
+    task.OnProgress = [](TObject*) { throw std::bad_alloc(); };
+    task.Perform();
+    EXPECT_NE(ReadFileBytes(LogPath).find("\r\n[Error] An unexpected error occured: std::bad_alloc\r\n"),
+              std::string::npos);
   }
 }
 
@@ -350,4 +385,8 @@ TEST_F(GlyphConvertTaskTest, FailedLogWritesAreIgnored) {
   EXPECT_EQ(task.Position(), 100);
   EXPECT_LE(ReadFileBytes(LogPath).size(), 20u);
   EXPECT_EQ(ReadFileBytes(LogPath).rfind("Start time: ", 0), 0u);
+  EXPECT_TRUE(task.LogWriteFailed());
+  TGlyphConvertTask written({}, kLight, kShadow, OutDir, LogPath);
+  written.Perform();
+  EXPECT_FALSE(written.LogWriteFailed());
 }

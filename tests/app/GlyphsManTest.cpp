@@ -12,12 +12,14 @@
 #include "tests/common/QtTestSupport.h"
 
 #include <QLabel>
+#include <QEvent>
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -54,6 +56,8 @@ protected:
     Application->SetTitle("Varnex");
     ProgressDialog = &Dialog;
     Man = std::make_unique<TGlyphsMan>(LogPath());
+    // These cases follow the user file by file: the message loop runs at every idle point.
+    Man->Refresh() = TRefreshThrottle(std::chrono::milliseconds(0));
     QObject::connect(Dialog.ProgressBar, &QProgressBar::valueChanged, &Dialog, [this](int Value) {
       BarValues.push_back(Value);
       LabelAtBar.push_back(Dialog.MessageLabel->text().toStdString());
@@ -256,6 +260,85 @@ TEST_F(GlyphsManTest, TaskErrorLeavesTheDialogAsTheManagersErrorAndTheUserSeesIt
   ASSERT_EQ(script.Requests().size(), 1u);
   EXPECT_EQ(script.Requests()[0].Text, "The program cannot create a log file.");
   EXPECT_EQ(script.Requests()[0].Caption, "Varnex");
+}
+
+// Calls Action each time Target receives an event of Type.
+class TEventSpy : public QObject {
+public:
+  TEventSpy(QObject* Target, QEvent::Type Type, std::function<void()> Action)
+      : FType(Type), FAction(std::move(Action)) {
+    Target->installEventFilter(this);
+  }
+  bool eventFilter(QObject* /*Watched*/, QEvent* Event) override {
+    if (Event->type() == FType) FAction();
+    return false;
+  }
+
+private:
+  QEvent::Type FType;
+  std::function<void()> FAction;
+};
+
+// Each file takes 15 ms on a fake clock, and the loop may run every 40 ms: with
+// eight files it runs after files 1 (the first), 4 and 7 (45 ms later each) and
+// 8 (the last, only 15 ms later).
+class GlyphsManThrottleTest : public GlyphsManTest {
+protected:
+  std::chrono::steady_clock::time_point Now;
+  std::vector<std::string> Painted;
+  std::vector<int> ClosesAtBar;
+
+  void SetUp() override {
+    GlyphsManTest::SetUp();
+    Man->Refresh() = TRefreshThrottle(std::chrono::milliseconds(40), [this] { return Now; });
+    OnBar = [this](int Value) {
+      Now += std::chrono::milliseconds(15);
+      if (std::find(ClosesAtBar.begin(), ClosesAtBar.end(), Value) != ClosesAtBar.end())
+        QMetaObject::invokeMethod(&Dialog, [this] { Dialog.windowHandle()->close(); }, Qt::QueuedConnection);
+    };
+    PaintSpy = std::make_unique<TEventSpy>(Dialog.MessageLabel, QEvent::Paint, [this] {
+      Painted.push_back(Dialog.MessageLabel->text().toStdString());
+    });
+  }
+
+  std::unique_ptr<TEventSpy> PaintSpy;
+};
+
+TEST_F(GlyphsManThrottleTest, PassesRunAtTheFirstAndLastFileAndOncePerInterval) {
+  const TStringList files = Sources(8);
+  TDialogScript script;
+  Convert(files);
+  // A pass may paint twice (its own repaint and a deferred update); files in between never.
+  Painted.erase(std::unique(Painted.begin(), Painted.end()), Painted.end());
+  EXPECT_EQ(Painted, (std::vector<std::string>{"g1.bmp", "g4.bmp", "g7.bmp", "g8.bmp"}));
+  EXPECT_EQ(BarValues, (std::vector<int>{12, 25, 37, 50, 62, 75, 87, 100})) << "the bar still follows every file";
+  EXPECT_EQ(ConvertedCount(8), 8);
+  EXPECT_TRUE(script.Requests().empty());
+}
+
+TEST_F(GlyphsManThrottleTest, AYesReachesTheTaskAtTheIdlePointAfterThePassThatAsked) {
+  const TStringList files = Sources(8);
+  // Closed after file 2; asked in the pass after file 4; handed over after file 5.
+  ClosesAtBar = {25};
+  TDialogScript script;
+  script.Then(TDialogAnswer::Yes()).Then(TDialogAnswer::No());
+  Convert(files);
+  EXPECT_EQ(ConvertedCount(8), 5);
+  ASSERT_EQ(script.Requests().size(), 2u);
+  EXPECT_EQ(script.Requests()[0].Text, "Cancel the task?");
+  EXPECT_EQ(script.Requests()[1].Text, "There are 0 errors and 1 warnings.\r\n\r\nSave the log right now?");
+  EXPECT_EQ(Dialog.MessageLabel->text().toStdString(), "Canceled");
+
+  // Closed after the last file: still asked, in the last pass, with nothing left to stop.
+  std::filesystem::remove_all(OutDir());
+  ClosesAtBar = {100};
+  script.Then(TDialogAnswer::Yes());
+  Convert(files);
+  EXPECT_EQ(ConvertedCount(8), 8);
+  ASSERT_EQ(script.Requests().size(), 3u);
+  EXPECT_EQ(script.Requests()[2].Text, "Cancel the task?");
+  EXPECT_EQ(Dialog.MessageLabel->text().toStdString(), "Completed");
+  EXPECT_EQ(script.Unexpected(), 0);
 }
 
 TEST_F(GlyphsManTest, DialogsAreConfiguredOnce) {

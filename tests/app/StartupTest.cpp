@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <csignal>
 #include <filesystem>
 
 namespace {
@@ -118,12 +119,14 @@ protected:
     Process.start(QString::fromStdString(Exe), QStringList());
     ASSERT_TRUE(Process.waitForStarted(10000));
   }
+  // The instance socket of the copied program.
+  std::string SocketPath() const {
+    return TAppInstanceLock::SocketPath(InstanceLockDirectory(), InstanceLockNameFor(InstanceLockDir(Exe)));
+  }
   // True once the running program answers on its instance socket.
   bool Serving() {
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(QString::fromStdString(
-        TAppInstanceLock::PropServerName(InstanceLockNameFor(InstanceLockDir(Exe)))));
+    socket.connectToServer(QString::fromStdString(SocketPath()));
     const bool connected = socket.waitForConnected(200);
     socket.abort();
     return connected;
@@ -131,9 +134,7 @@ protected:
   // The running program's answer to a request to come forward: "1\n" when it raised a window.
   std::string AskToActivate() {
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(QString::fromStdString(
-        TAppInstanceLock::PropServerName(InstanceLockNameFor(InstanceLockDir(Exe)))));
+    socket.connectToServer(QString::fromStdString(SocketPath()));
     if (!socket.waitForConnected(2000)) return "no connection";
     socket.write("activate\n");
     socket.flush();
@@ -165,6 +166,20 @@ TEST_F(ProgramProcessTest, SecondStartEndsAtOnceWithZeroWhileTheFirstRuns) {
   EXPECT_EQ(FilesBelow(ProgramDir.Path()), std::vector<std::string>{"varnex"});
   EXPECT_EQ(FilesBelow(Home.Path()), std::vector<std::string>{});
   EXPECT_EQ(FilesBelow(Config.Path()), std::vector<std::string>{});
+}
+
+TEST_F(ProgramProcessTest, IgnoresTheFileSizeSignal) {
+  // An ignored signal would stay ignored in the child; the program must set it itself.
+  std::signal(SIGXFSZ, SIG_DFL);
+  QProcess program;
+  Start(program);
+  ASSERT_TRUE(ProcessUntil([&] { return Serving() || program.state() != QProcess::Running; }, 30000));
+  const std::string status = ReadFileBytes("/proc/" + std::to_string(program.processId()) + "/status");
+  program.kill();
+  program.waitForFinished(10000);
+  const auto at = status.find("\nSigIgn:\t");
+  ASSERT_NE(at, std::string::npos) << status;
+  EXPECT_NE(std::stoull(status.substr(at + 9, 16), nullptr, 16) & (1ull << (SIGXFSZ - 1)), 0u);
 }
 
 TEST_F(ProgramProcessTest, StartUpErrorBoxComesForwardForASecondStart) {

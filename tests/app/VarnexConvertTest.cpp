@@ -1,6 +1,7 @@
 // Runs the built varnex-convert tool as a separate process.
 
 #include "base/SysUtils.h"
+#include "tests/common/BmpFixtures.h"
 #include "tests/common/LogText.h"
 #include "tests/common/TestSupport.h"
 
@@ -10,10 +11,12 @@
 #include <cstdint>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/fanotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -61,8 +64,10 @@ struct TToolResult {
 };
 
 // Starts the tool in Cwd with stdout and stderr sent to files under Cwd (or
-// stderr to ErrFd when it is set); returns the child's process id.
-pid_t StartTool(const std::vector<std::string>& Args, const std::string& Cwd, int ErrFd = -1) {
+// stderr to ErrFd when it is set), with the file-size limit FileSizeLimit and the
+// default action of SIGXFSZ; returns the child's process id.
+pid_t StartTool(const std::vector<std::string>& Args, const std::string& Cwd, int ErrFd = -1,
+                rlim_t FileSizeLimit = RLIM_INFINITY) {
   std::vector<std::string> argv{kTool};
   argv.insert(argv.end(), Args.begin(), Args.end());
   std::vector<char*> raw;
@@ -74,6 +79,9 @@ pid_t StartTool(const std::vector<std::string>& Args, const std::string& Cwd, in
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ErrFd >= 0 ? ErrFd : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::chdir(Cwd.c_str()) != 0) ::_exit(127);
+    std::signal(SIGXFSZ, SIG_DFL);
+    const rlimit limit{FileSizeLimit, RLIM_INFINITY};
+    if (FileSizeLimit != RLIM_INFINITY && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
     ::execv(kTool.c_str(), raw.data());
@@ -90,14 +98,34 @@ int WaitExit(pid_t Pid) {
 }
 
 // Runs the tool to its end and collects its exit code and output.
-TToolResult RunTool(const std::vector<std::string>& Args, const std::string& Cwd) {
+TToolResult RunTool(const std::vector<std::string>& Args, const std::string& Cwd,
+                    rlim_t FileSizeLimit = RLIM_INFINITY) {
   TToolResult result;
-  result.ExitCode = WaitExit(StartTool(Args, Cwd));
+  result.ExitCode = WaitExit(StartTool(Args, Cwd, -1, FileSizeLimit));
   result.Out = ReadFileBytes(Cwd + "/.stdout");
   result.Err = ReadFileBytes(Cwd + "/.stderr");
   ::unlink((Cwd + "/.stdout").c_str());
   ::unlink((Cwd + "/.stderr").c_str());
   return result;
+}
+
+// Runs the tool to its end with stderr on a pseudo-terminal; returns what the terminal showed.
+std::string RunOnTerminal(const std::vector<std::string>& Args, const std::string& Cwd, int& ExitCode) {
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+  const pid_t pid = StartTool(Args, Cwd, slave);
+  ::close(slave);
+  std::string screen;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // EIO once the tool has closed the terminal
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(master);
+  ExitCode = WaitExit(pid);
+  return screen;
 }
 
 class VarnexConvertTest : public ::testing::Test {
@@ -116,16 +144,24 @@ protected:
 
 }  // namespace
 
-TEST_F(VarnexConvertTest, HelpDescribesTheUsage) {
-  const TToolResult result = RunTool({"--help"}, Dir.Path());
-  EXPECT_EQ(result.ExitCode, 0);
-  EXPECT_EQ(result.Out.rfind(
-                "Usage: varnex-convert [--light RRGGBB] [--shadow RRGGBB] --output DIR [--log FILE] FILE...\n", 0),
-            0u)
-      << result.Out;
-  for (const char* option : {"--light", "--shadow", "--output", "--log", "--help"})
-    EXPECT_NE(result.Out.find(std::string("\n  ") + option), std::string::npos) << option;
-  EXPECT_EQ(result.Err, "");
+TEST_F(VarnexConvertTest, HelpAndVersionAnswerAndExitZero) {
+  const TToolResult help = RunTool({"--help"}, Dir.Path());
+  EXPECT_EQ(help.ExitCode, 0);
+  const std::string usage = "Usage: varnex-convert [--light RRGGBB] [--shadow RRGGBB] -o DIR [-l FILE] FILE|FOLDER...\n";
+  EXPECT_EQ(help.Out.rfind(usage, 0), 0u) << help.Out;
+  for (const char* option : {"      --light", "      --shadow", "  -o, --output", "  -l, --log", "  -h, --help",
+                             "  -V, --version"})
+    EXPECT_NE(help.Out.find(std::string("\n") + option + " "), std::string::npos) << option;
+  EXPECT_EQ(help.Err, "");
+  // Bundled short options, and a long option shortened while it stays unique.
+  EXPECT_EQ(RunTool({"-hV"}, Dir.Path()).Out, help.Out);
+  for (const char* version : {"--version", "--vers", "-V"}) {
+    const TToolResult result = RunTool({version, "no-such-input"}, Dir.Path());
+    EXPECT_EQ(result.ExitCode, 0) << version;
+    EXPECT_EQ(result.Out, std::string("varnex-convert (Varnex) ") + VARNEX_VERSION + "\n") << version;
+    EXPECT_EQ(result.Err, "");
+  }
+  EXPECT_FALSE(FileExists(Dir / "Log.txt"));
 }
 
 TEST_F(VarnexConvertTest, UsageErrorsExitWithTwoAndOneLineNamingTheFault) {
@@ -135,7 +171,13 @@ TEST_F(VarnexConvertTest, UsageErrorsExitWithTwoAndOneLineNamingTheFault) {
       {{a}, "no output directory (use --output DIR)"},
       {{"--output", OutDir}, "no files to convert"},
       {{"--output", OutDir, "--verbose", a}, "unknown option: --verbose"},
-      {{"--output", OutDir, "--help=yes", a}, "unknown option: --help=yes"},
+      {{"--output", OutDir, "--help=yes", a}, "option --help takes no value"},
+      {{"-o", OutDir, "-x", a}, "unknown option: -x"},
+      {{"-o", OutDir, "-hx", a}, "unknown option: -x"},
+      {{"-o", OutDir, "--l=run.log", a}, "ambiguous option: --l (--light, --log)"},
+      {{a, "-o"}, "option -o needs a value"},
+      {{a, "-Vl"}, "option -l needs a value"},
+      {{a, "--out"}, "option --output needs a value"},
       {{"--output", OutDir, "--light", "12345G", a}, "bad colour for --light: '12345G' (expected RRGGBB)"},
       {{"--output", OutDir, "--shadow=FFF", a}, "bad colour for --shadow: 'FFF' (expected RRGGBB)"},
       {{"--output", OutDir, "--light", "", a}, "bad colour for --light: '' (expected RRGGBB)"},
@@ -185,6 +227,40 @@ TEST_F(VarnexConvertTest, WebColoursAreTurnedIntoProgramColours) {
   EXPECT_FALSE(FileExists(Dir / "Log.txt"));
 }
 
+TEST_F(VarnexConvertTest, OptionsTakeTheirShortAttachedAndAbbreviatedForms) {
+  const std::string a = Source("a.bmp");
+  ASSERT_EQ(::mkdir((Dir / "-o").c_str(), 0700), 0);
+  Source("-o/-b.bmp");
+  // Options may follow the inputs; after "--" every argument is an input.
+  const TToolResult result =
+      RunTool({a, "--sh=a0b0c0", "-lrun.log", "--out=" + OutDir, "--", "-o/-b.bmp"}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  EXPECT_EQ(OutputPixel(ReadFileBytes(OutDir + "/a.bmp"), 2, 0), 0xC0B0A0u);
+  EXPECT_TRUE(FileExists(OutDir + "/-b.bmp"));
+  EXPECT_TRUE(FileExists(Dir / "run.log"));
+}
+
+TEST_F(VarnexConvertTest, AFolderStandsForItsGlyphFilesSortedByName) {
+  const std::string glyphs = Dir / "glyphs";
+  ASSERT_EQ(::mkdir(glyphs.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((glyphs + "/sub.bmp").c_str(), 0700), 0);
+  for (const char* name : {"glyphs/c.Bmp", "glyphs/A.BMP", "glyphs/b.bmp", "glyphs/.hidden.bmp",
+                           "glyphs/notes.txt", "glyphs/sub.bmp/deep.bmp", "z.bmp", "y.bmp"})
+    Source(name);
+  // Listed files keep the order given; the folder's files come sorted where it stands.
+  const TToolResult result = RunTool({"-o", OutDir, Dir / "z.bmp", glyphs + "/", Dir / "y.bmp"}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  std::vector<std::string> converted;
+  for (const std::string& line : varnex_test::LogLines(ReadFileBytes(Dir / "Log.txt")))
+    if (line.rfind("Converts: ", 0) == 0) converted.push_back(line.substr(10));
+  EXPECT_EQ(converted, (std::vector<std::string>{Dir / "z.bmp", glyphs + "/A.BMP", glyphs + "/b.bmp",
+                                                 glyphs + "/c.Bmp", Dir / "y.bmp"}));
+  // A folder without glyphs converts nothing and is no error.
+  ASSERT_EQ(::mkdir((Dir / "empty").c_str(), 0700), 0);
+  const TToolResult empty = RunTool({"-o", OutDir, Dir / "empty"}, Dir.Path());
+  EXPECT_EQ(empty.ExitCode, 0) << empty.Err;
+}
+
 TEST_F(VarnexConvertTest, LoggedErrorsExitWithOne) {
   const std::string a = Source("a.bmp");
   const std::string missing = Dir / "missing.bmp";
@@ -208,25 +284,34 @@ TEST_F(VarnexConvertTest, LogThatCannotBeCreatedExitsWithThreeAndConvertsNothing
 
 TEST_F(VarnexConvertTest, ProgressIsShownOnATerminalOnly) {
   const std::string a = Source("first.bmp"), b = Source("second.bmp");
-  int master = -1, slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  const pid_t pid = StartTool({"--output", OutDir, a, b}, Dir.Path(), slave);
-  ::close(slave);
-  std::string screen;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(master, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // EIO once the tool has closed the terminal
-    screen.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(master);
-  EXPECT_EQ(WaitExit(pid), 0);
+  int exitCode = -1;
+  const std::string screen = RunOnTerminal({"--output", OutDir, a, b}, Dir.Path(), exitCode);
+  EXPECT_EQ(exitCode, 0);
   EXPECT_NE(screen.find("\r  0% first.bmp"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r 50% second.bmp"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r100% second.bmp"), std::string::npos) << screen;
   EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
   EXPECT_EQ(screen.find('\n'), std::string::npos);
+}
+
+TEST_F(VarnexConvertTest, NamesReachTheTerminalWithTheirControlCharactersEscaped) {
+  const std::string name = Source("\033]0;owned\007\033[2J\r\n.bmp");
+  int exitCode = -1;
+  const std::string screen = RunOnTerminal({"--output", OutDir, name}, Dir.Path(), exitCode);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_NE(screen.find("\r  0% \\x1b]0;owned\\x07\\x1b[2J\\r\\n.bmp\033[K"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("\033]"), std::string::npos);
+  EXPECT_EQ(screen.find("\033[2J"), std::string::npos);
+  EXPECT_EQ(screen.find('\n'), std::string::npos);
+}
+
+TEST_F(VarnexConvertTest, AFileNamedLikeAStatusShowsAsAFile) {
+  const std::string started = Source("Started");
+  int exitCode = -1;
+  const std::string screen = RunOnTerminal({"--output", OutDir, started}, Dir.Path(), exitCode);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_NE(screen.find("\r  0% Started"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r100% Started"), std::string::npos) << screen;
 }
 
 TEST_F(VarnexConvertTest, InterruptStopsAtTheNextFileBoundary) {
@@ -297,4 +382,34 @@ TEST_F(VarnexConvertTest, ConvertsTheConformanceSetOfGoodFiles) {
   const TToolResult result = RunTool(args, Dir.Path());
   EXPECT_EQ(result.ExitCode, 0) << ReadFileBytes(Dir / "Log.txt");
   for (const std::string& file : files) EXPECT_TRUE(FileExists(OutDir + "/" + ExtractFileName(file))) << file;
+}
+
+TEST_F(VarnexConvertTest, WritePastTheFileSizeLimitIsLoggedLikeAFullDisk) {
+  varnex_test::TBmpFixture big;
+  big.Width = big.Height = 64;
+  big.Pixels.assign(64 * 64, 0x00FF00u);
+  WriteFileBytes(Dir / "big.bmp", varnex_test::BuildBmp(big));
+  const std::string a = Source("a.bmp");
+  // The two-image glyph of the big file passes 16 KiB; the log and the small glyph do not.
+  const TToolResult result = RunTool({"--output", OutDir, Dir / "big.bmp", a}, Dir.Path(), 16 * 1024);
+  EXPECT_EQ(result.ExitCode, 1) << result.Err;
+  const std::string log = ReadFileBytes(Dir / "Log.txt");
+  EXPECT_NE(log.find("\r\n[Error] Cannot save glyph to file: " + OutDir + "/big.bmp\r\nConverts: " + a +
+                     "\r\nConverted: " + a + "\r\nTask completed\r\nErrors: 1\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\r\nEnd time: "), std::string::npos);
+  // No temporary file of the failed glyph is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(OutDir)) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"a.bmp"});
+}
+
+TEST_F(VarnexConvertTest, LogThatCannotBeWrittenExitsWithFourAfterConvertingEverything) {
+  const std::string a = Source("a.bmp");
+  const TToolResult result = RunTool({"--output", OutDir, "--log", "/dev/full", a}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 4);
+  EXPECT_EQ(result.Err, "varnex-convert: the log could not be written (/dev/full); errors: 0, warnings: 0\n");
+  EXPECT_EQ(ReadFileBytes(OutDir + "/a.bmp").size(), 54u + 2u * 12u);
+  EXPECT_NE(RunTool({"--help"}, Dir.Path()).Out.find("4 the log could not be written"), std::string::npos);
 }

@@ -1,10 +1,13 @@
 #include "base/FileStream.h"
 
 #include "base/Exceptions.h"
+#include "base/SysUtils.h"
 #include "tests/common/TestSupport.h"
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,7 +98,9 @@ TEST(FileStreamTest, FullDiskRaisesEWriteErrorAndLaterWritesStillWork) {
   {
     FileSizeLimit limit(16);
     stream.WriteString(std::string(64, 'a'));
+    EXPECT_FALSE(stream.WriteFailed());
     EXPECT_THROW_MSG(stream.Flush(), EWriteError, "Stream write error");
+    EXPECT_TRUE(stream.WriteFailed());
     EXPECT_THROW_MSG(stream.WriteString(std::string(100 * 1024, 'c')), EWriteError, "Stream write error");
   }
   // The failed bytes are dropped; the stream goes on once space is back.
@@ -105,6 +110,7 @@ TEST(FileStreamTest, FullDiskRaisesEWriteErrorAndLaterWritesStillWork) {
   ASSERT_GE(content.size(), 2u);
   EXPECT_EQ(content.substr(content.size() - 2), "zz");
   EXPECT_LE(content.size(), 16u + 2u);
+  EXPECT_TRUE(stream.WriteFailed());
 }
 
 TEST(FileStreamTest, ClosingWithAFailedWriteDoesNotThrow) {
@@ -120,4 +126,30 @@ TEST(FileStreamTest, ACharacterDeviceCanBeTheTarget) {
   TFileStream stream("/dev/null", fmCreate);
   stream.WriteString("discarded");
   EXPECT_NO_THROW(stream.Flush());
+}
+
+TEST(FileStreamTest, ASymlinkIsReplacedAndItsTargetLeftAlone) {
+  TempDir dir;
+  const std::string target = dir / "precious.txt", log = dir / "log.txt", dangling = dir / "dangling.txt";
+  WriteFileBytes(target, "precious");
+  ASSERT_EQ(::symlink(target.c_str(), log.c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "nowhere.txt").c_str(), dangling.c_str()), 0);
+  for (const std::string& path : {log, dangling}) {
+    TFileStream stream(path, fmCreate);
+    stream.WriteString("log");
+    stream.Flush();
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << path;
+    EXPECT_EQ(ReadFileBytes(path), "log");
+  }
+  EXPECT_EQ(ReadFileBytes(target), "precious");
+  EXPECT_FALSE(FileExists(dir / "nowhere.txt"));
+  // A link to a device is followed, and stays a link.
+  const std::string device = dir / "null";
+  ASSERT_EQ(::symlink("/dev/null", device.c_str()), 0);
+  { TFileStream stream(device, fmCreate); }
+  struct stat st {};
+  ASSERT_EQ(::lstat(device.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
 }

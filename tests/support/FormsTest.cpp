@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -36,6 +37,7 @@ const char* const RoleVar = "VARNEX_FORMS_TEST_ROLE";
 const char* const LockNameVar = "VARNEX_FORMS_TEST_LOCK";
 const char* const MarkerVar = "VARNEX_FORMS_TEST_MARKER";
 const char* const AnswerVar = "VARNEX_FORMS_TEST_ANSWER";
+const char* const LockDirVar = "VARNEX_FORMS_TEST_LOCK_DIR";
 // A child reports on this descriptor; its stdout carries gtest's banner.
 constexpr int ReportFd = 3;
 
@@ -74,6 +76,22 @@ int RunSecondRole() {
   return lock.ActivateFirstInstance() ? 11 : 12;
 }
 
+// Another user's process: 1 = it opened the lock file in LockDirVar, 2 = it reached the socket there.
+int RunIntruderRole() {
+  static int argc = 1;
+  static char arg0[] = "intruder";
+  static char* argv[] = {arg0, nullptr};
+  QCoreApplication app(argc, argv);
+  const std::string name = Env(LockNameVar), dir = Env(LockDirVar);
+  int reached = 0;
+  const int fd = ::open(TAppInstanceLock::LockFilePath(dir, name).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) reached |= 1;
+  QLocalSocket socket;
+  socket.connectToServer(QString::fromStdString(TAppInstanceLock::SocketPath(dir, name)));
+  if (socket.waitForConnected(1000)) reached |= 2;
+  return reached;
+}
+
 // Runs the child role this process was started in, if any, and ends the process.
 void RunChildRoleIfAsked() {
   const std::string role = Env(RoleVar);
@@ -81,6 +99,7 @@ void RunChildRoleIfAsked() {
   int code = 2;
   if (role == "hold") code = RunHoldRole();
   if (role == "second") code = RunSecondRole();
+  if (role == "intruder") code = RunIntruderRole();
   if (role == "name") code = ::dprintf(ReportFd, "%s\n", InstanceLockName().c_str()) > 0 ? 0 : 1;
   ::_exit(code);
 }
@@ -107,7 +126,9 @@ private:
 // Another copy of a test program in one of the roles above, killed if still running at the end.
 class TChild {
 public:
-  TChild(const std::string& program, const std::vector<std::string>& settings) {
+  // Runs Program, behind the Prefix command (such as one that changes the user) when given.
+  TChild(const std::string& program, const std::vector<std::string>& settings,
+         const std::vector<std::string>& prefix = {}) {
     std::vector<std::string> env;
     // gtest settings such as sharding could leave the child with no test, and so no environment set-up.
     for (char** entry = environ; *entry != nullptr; ++entry)
@@ -116,15 +137,18 @@ public:
     std::vector<char*> envp;
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string arg0 = program;
-    char* argv[] = {arg0.data(), nullptr};
+    std::vector<std::string> args = prefix;
+    args.push_back(program);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], ReportFd);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) FPid = -1;
+    if (::posix_spawn(&FPid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) FPid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     FOut = fds[0];
@@ -209,8 +233,7 @@ private:
 // Sends Request to the lock's server from this process and returns its answer line.
 std::string AskRaw(const std::string& name, const QByteArray& request) {
   QLocalSocket socket;
-  socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-  socket.connectToServer(QString::fromStdString(TAppInstanceLock::PropServerName(name)));
+  socket.connectToServer(QString::fromStdString(TAppInstanceLock::SocketPath(InstanceLockDirectory(), name)));
   if (!socket.waitForConnected(1000)) return "no connection";
   socket.write(request);
   const QDeadlineTimer deadline(3000);
@@ -272,16 +295,27 @@ TEST(InstanceLockName, CopiesShareALockOnlyInTheSameDirectory) {
   EXPECT_NE(nameOf(dirB / "one"), a1);
 }
 
-TEST_F(InstanceLockTest, LockFileLocation) {
-  EXPECT_EQ(TAppInstanceLock::LockFilePath("N"), FRuntime / "N.lock");
-  const std::string fallback = "/tmp/N-" + std::to_string(::getuid()) + ".lock";
-  for (const char* unusable : {"", "relative/dir", "/nonexistent-varnex-dir"}) {
-    ::setenv("XDG_RUNTIME_DIR", unusable, 1);
-    EXPECT_EQ(TAppInstanceLock::LockFilePath("N"), fallback) << unusable;
-  }
-  ::unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(TAppInstanceLock::LockFilePath("N"), fallback);
-  EXPECT_EQ(TAppInstanceLock::PropServerName("N"), "N-" + std::to_string(::getuid()));
+TEST_F(InstanceLockTest, LockDirectoryIsOneOnlyThisUserCanWrite) {
+  EXPECT_EQ(InstanceLockDirectory(), FRuntime.Path());
+  varnex_test::TempDir temp, cache;
+  const std::string own = temp / ("varnex-" + std::to_string(::geteuid()));
+  // A runtime directory others may write, or a relative one, is passed over for a private one of ours.
+  ASSERT_EQ(::chmod(FRuntime.Path().c_str(), 0770), 0);
+  EXPECT_EQ(PrivateLockDirectory(FRuntime.Path(), temp.Path(), cache.Path()), own);
+  ASSERT_EQ(::chmod(FRuntime.Path().c_str(), 0700), 0);
+  EXPECT_EQ(PrivateLockDirectory("relative", temp.Path(), cache.Path()), own);
+  struct stat info {};
+  ASSERT_EQ(::lstat(own.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  // The same name planted as a link, or as a directory others may write: the cache directory instead.
+  std::filesystem::remove(own);
+  ASSERT_EQ(::symlink(FRuntime.Path().c_str(), own.c_str()), 0);
+  EXPECT_EQ(PrivateLockDirectory("", temp.Path(), cache / "sub"), cache / "sub/varnex");
+  std::filesystem::remove(own);
+  ASSERT_EQ(::mkdir(own.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(own.c_str(), 0777), 0);
+  EXPECT_EQ(PrivateLockDirectory("", temp.Path(), cache.Path()), cache / "varnex");
+  EXPECT_EQ(PrivateLockDirectory("", temp.Path(), ""), "");
 }
 
 TEST_F(InstanceLockTest, OneHolderAtATimeAndReleasedOnDestruction) {
@@ -322,18 +356,54 @@ TEST_F(InstanceLockTest, FailuresLeaveTheLockNotTaken) {
   EXPECT_FALSE(std::filesystem::exists(FRuntime / "target"));
 }
 
-TEST_F(InstanceLockTest, ServedNameTakenElsewhereReleasesTheLockFile) {
+TEST_F(InstanceLockTest, AbstractNamesOfOthersDoNotMatter) {
   const std::string name = UniqueName();
   QLocalServer squatter;
   squatter.setSocketOptions(QLocalServer::AbstractNamespaceOption);
-  ASSERT_TRUE(squatter.listen(QString::fromStdString(TAppInstanceLock::PropServerName(name))));
+  ASSERT_TRUE(squatter.listen(QString::fromStdString(name + "-" + std::to_string(::geteuid()))));
   TAppInstanceLock lock(name);
-  EXPECT_FALSE(lock.OwnsMutex());
+  EXPECT_TRUE(lock.OwnsMutex());
+  EXPECT_TRUE(lock.OwnsProp());
+}
+
+TEST_F(InstanceLockTest, HolderThatCannotServeKeepsTheLock) {
+  const std::string name = UniqueName();
+  ASSERT_TRUE(ForceDirectories(TAppInstanceLock::SocketPath(FRuntime.Path(), name)));
+  TAppInstanceLock lock(name);
+  EXPECT_TRUE(lock.OwnsMutex());
   EXPECT_FALSE(lock.OwnsProp());
-  const int fd = ::open((FRuntime / (name + ".lock")).c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  ::close(fd);
+  TAppInstanceLock second(name);
+  EXPECT_FALSE(second.OwnsMutex());
+  EXPECT_FALSE(second.ActivateFirstInstance());
+}
+
+TEST_F(InstanceLockTest, AnotherUserCanNeitherBlockNorReachTheInstance) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // A shared sticky directory like /tmp, and a cache base others may read.
+  varnex_test::TempDir shared, cache;
+  ASSERT_EQ(::chmod(shared.Path().c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(cache.Path().c_str(), 0755), 0);
+  const std::vector<std::string> nobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  // The other user makes the directory this user would take there first.
+  const std::string squat = shared / ("varnex-" + std::to_string(::geteuid()));
+  std::string asNobody;
+  for (const std::string& arg : nobody) asNobody += arg + " ";
+  ASSERT_EQ(std::system((asNobody + "mkdir -m 0700 " + squat).c_str()), 0);
+  const std::string dir = PrivateLockDirectory("", shared.Path(), cache.Path());
+  EXPECT_EQ(dir, cache / "varnex");
+  const std::string name = UniqueName();
+  TAppInstanceLock lock(name, dir);
+  ASSERT_TRUE(lock.OwnsMutex());
+  ASSERT_TRUE(lock.OwnsProp());
+  int calls = 0;
+  lock.SetActivateHandler([&] { return ++calls > 0; });
+  TChild intruder(ProgramFileName(),
+                  {std::string(RoleVar) + "=intruder", std::string(LockNameVar) + "=" + name,
+                   std::string(LockDirVar) + "=" + dir},
+                  nobody);
+  EXPECT_EQ(intruder.WaitExit(), 0);
+  EXPECT_EQ(calls, 0);
+  EXPECT_TRUE(lock.OwnsMutex());
 }
 
 TEST_F(InstanceLockTest, FindFirstInstanceWithNoInstanceCallsNothing) {

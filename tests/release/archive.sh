@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The archive made by cpack is the portable folder: extracted into a fresh
+# folder it runs varnex-convert and converts a glyph there.
+# Usage: archive.sh BUILD_DIR VERSION GUI(ON/OFF)
+set -euo pipefail
+build=$1 version=$2 gui=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
+name="Varnex-$version-Linux-x86_64"
+archive="$work/package/$name.tar.gz"
+[ -f "$archive" ] || { echo "no $name.tar.gz:"; ls "$work/package"; exit 1; }
+mkdir "$work/user"
+tar -xzf "$archive" -C "$work/user"
+[ "$(ls "$work/user")" = "$name" ] || { echo "the archive has more than its one folder:"; ls "$work/user"; exit 1; }
+dir="$work/user/$name"
+expected=(varnex-convert man/man1/varnex-convert.1 completion/varnex-convert.bash)
+[ "$gui" = ON ] && expected+=(varnex Help/index.html varnex.png varnex.desktop org.example.varnex.metainfo.xml)
+for file in "${expected[@]}"; do
+  [ -f "$dir/$file" ] || { echo "missing from the archive: $file"; exit 1; }
+done
+if grep -rlF -e "$work" -e _CPack_Packages "$dir" --include="*.desktop" --include="*.xml"; then
+  echo "the files above name the folder the archive was made in"; exit 1
+fi
+out=$("$dir/varnex-convert" --version)
+[ "$out" = "varnex-convert (Varnex) $version" ] || { echo "--version printed: $out"; exit 1; }
+# A 2 x 2 24-bit glyph, converted from a folder that is not the program's.
+cd "$work"
+header='BM\106\0\0\0\0\0\0\0\66\0\0\0\50\0\0\0\2\0\0\0\2\0\0\0\1\0\30\0\0\0\0\0\20\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
+printf "$header"'\0\377\0\0\377\0\0\0\0\0\377\0\377\0\0\0' >glyph.bmp
+"$dir/varnex-convert" -o out glyph.bmp
+[ "$(stat -c %s out/glyph.bmp)" -eq 78 ] || { echo "the two-image glyph is not 4 x 2 pixels"; exit 1; }
+grep -q $'^Converted: glyph.bmp\r$' Log.txt || { echo "unexpected log:"; cat Log.txt; exit 1; }
