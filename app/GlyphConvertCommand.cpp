@@ -3,6 +3,7 @@
 #include "base/Graphics.h"
 #include "base/SysUtils.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -123,6 +124,76 @@ void RuleRow(std::uint8_t* Row, std::size_t Width, const std::uint8_t* AboveInk,
   RuleRowFrom(x, Row, Width, AboveInk, RowInk, Colours);
 }
 
+// Rewrites Width pixels from byte Offset of every row of a 24-bit bitmap by the rule; with an
+// Offset past 0 each row's first Width pixels are copied there first.
+void RuleRows24(TBitmap& Bitmap, std::size_t Offset, int Width, const TRuleColours& Colours) {
+  const bool simd = UseSimd();
+  const std::size_t width = static_cast<std::size_t>(Width);
+  // The rows are visited top-down; each row's ink is noted before it is overwritten, so
+  // the highlight reads the source's classes exactly as the bottom-up, right-to-left
+  // visit would. Entry x + 1 holds the ink of column x; entry 0 is never ink.
+  std::vector<std::uint8_t> inkBuffers(2 * (width + 1), 0);
+  std::uint8_t* aboveInk = inkBuffers.data();
+  std::uint8_t* rowInk = aboveInk + width + 1;
+  for (int y = 0; y < Bitmap.Height(); ++y) {
+    std::uint8_t* row = Bitmap.ScanLine(y);
+    if (Offset != 0) std::memcpy(row + Offset, row, 3 * width);
+    RuleRow(row + Offset, width, aboveInk, rowInk, Colours, simd);
+    std::swap(aboveInk, rowInk);
+  }
+}
+
+// The right half of a widened bitmap with a colour table: each index is classed once and
+// each of the three colours of the rule is looked up in the table once.
+void RuleRowsIndexed(TBitmap& Bitmap, int Width, TColor Bg, TColor LightColor, TColor ShadowColor) {
+  const int bits = Bitmap.BitCount();
+  const std::vector<TColor>& palette = Bitmap.Palette();
+  std::array<std::uint8_t, 256> inkOf{};
+  for (std::size_t i = 0; i < (std::size_t{1} << bits); ++i) {
+    const TColor colour = i < palette.size() ? palette[i] : 0;
+    inkOf[i] = colour != Bg && colour != kWhite;
+  }
+  // Indexed by ink * 2 + ink above-left.
+  const std::uint32_t out[4] = {Bitmap.PixelValue(Bg), Bitmap.PixelValue(LightColor), Bitmap.PixelValue(ShadowColor),
+                                Bitmap.PixelValue(ShadowColor)};
+  const std::size_t width = static_cast<std::size_t>(Width);
+  std::vector<std::uint8_t> inkBuffers(2 * (width + 1), 0);
+  std::uint8_t* aboveInk = inkBuffers.data();
+  std::uint8_t* rowInk = aboveInk + width + 1;
+  for (int y = 0; y < Bitmap.Height(); ++y) {
+    std::uint8_t* row = Bitmap.ScanLine(y);
+    for (int x = 0; x < Width; ++x) {
+      const unsigned ink = inkOf[bits == 8 ? row[x] : BmpReadPacked(row, x, bits)];
+      rowInk[x + 1] = static_cast<std::uint8_t>(ink);
+      const std::uint32_t value = out[ink * 2 + aboveInk[x]];
+      if (bits == 8)
+        row[Width + x] = static_cast<std::uint8_t>(value);
+      else
+        BmpWritePacked(row, Width + x, bits, value);
+    }
+    std::swap(aboveInk, rowInk);
+  }
+}
+
+// The right half of a widened bitmap of any other format, one row at a time through 24 bits.
+void RuleRowsThroughColours(TBitmap& Bitmap, int Width, const TRuleColours& Colours) {
+  TBitmap work;
+  work.SetPixelFormat(pf24bit);
+  work.SetWidth(Width);
+  work.SetHeight(1);
+  const bool simd = UseSimd();
+  const std::size_t width = static_cast<std::size_t>(Width);
+  std::vector<std::uint8_t> inkBuffers(2 * (width + 1), 0);
+  std::uint8_t* aboveInk = inkBuffers.data();
+  std::uint8_t* rowInk = aboveInk + width + 1;
+  for (int y = 0; y < Bitmap.Height(); ++y) {
+    work.Canvas()->Draw(0, -y, Bitmap);
+    RuleRow(work.ScanLine(0), width, aboveInk, rowInk, Colours, simd);
+    std::swap(aboveInk, rowInk);
+    Bitmap.Canvas()->CopyRect(TRect{Width, y, 2 * Width, y + 1}, *work.Canvas(), TRect{0, 0, Width, 1});
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -200,18 +271,7 @@ void MakeDisabledImage(TBitmap& Work, TColor LightColor, TColor ShadowColor) {
   if (Work.PixelFormat() != pf24bit) throw EInvalidGraphicOperation("The disabled image needs a 24-bit bitmap");
   // Work on the bytes as stored (blue first), which saves reordering every pixel.
   const TColor bg = ToStored(GetPixelColor(Work.ScanLine(height - 1), 0));
-  const TRuleColours colours{bg, ToStored(LightColor), ToStored(ShadowColor)};
-  const bool simd = UseSimd();
-  // The rows are visited top-down; each row's ink is noted before it is overwritten, so
-  // the highlight reads the source's classes exactly as the bottom-up, right-to-left
-  // visit would. Entry x + 1 holds the ink of column x; entry 0 is never ink.
-  std::vector<std::uint8_t> inkBuffers(2 * (static_cast<std::size_t>(width) + 1), 0);
-  std::uint8_t* aboveInk = inkBuffers.data();
-  std::uint8_t* rowInk = aboveInk + width + 1;
-  for (int y = 0; y < height; ++y) {
-    RuleRow(Work.ScanLine(y), static_cast<std::size_t>(width), aboveInk, rowInk, colours, simd);
-    std::swap(aboveInk, rowInk);
-  }
+  RuleRows24(Work, 0, width, TRuleColours{bg, ToStored(LightColor), ToStored(ShadowColor)});
 }
 
 TGlyphConvertCommand::TGlyphConvertCommand(const std::string& FileName, TColor LightColor, TColor ShadowColor,
@@ -241,34 +301,41 @@ void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
   const int height = Bitmap.Height();
   if (height == 0) return;
   if (width > INT32_MAX / 2) throw EOutOfResources("Bitmap is too large");
-  const auto work = std::make_unique<TBitmap>();
-  work->SetPixelFormat(pf24bit);
-  work->SetWidth(width);
-  work->SetHeight(height);
-  work->Canvas()->Draw(0, 0, Bitmap);
   if (BmpHasAlpha(Bitmap.BitCount(), Bitmap.BitMasks())) {
+    const auto work = std::make_unique<TBitmap>();
+    work->SetPixelFormat(pf24bit);
+    work->SetWidth(width);
+    work->SetHeight(height);
+    work->Canvas()->Draw(0, 0, Bitmap);
     AddAlphaDisabledImage(Bitmap, *work, LightColor, ShadowColor);
     return;
   }
-  MakeDisabledImage(*work, LightColor, ShadowColor);
+  // The background as the source's bottom-left pixel reads in 24 bits.
+  const TColor bg = Bitmap.Canvas()->Pixel(0, height - 1);
+  // The bitmap widens in place and the right half is made from the left one row by row.
   Bitmap.SetWidth(2 * width);
-  const int half = Bitmap.Width() / 2;
-  Bitmap.Canvas()->CopyRect(TRect{half, 0, half + half, Bitmap.Height()}, *work->Canvas(),
-                            TRect{0, 0, width, height});
+  const TRuleColours colours{ToStored(bg), ToStored(LightColor), ToStored(ShadowColor)};
+  if (Bitmap.BitCount() == 24)
+    RuleRows24(Bitmap, 3 * static_cast<std::size_t>(width), width, colours);
+  else if (IsPaletteDepth(Bitmap.BitCount()))
+    RuleRowsIndexed(Bitmap, width, bg, LightColor, ShadowColor);
+  else
+    RuleRowsThroughColours(Bitmap, width, colours);
 }
 
 void TGlyphConvertCommand::AddDisabledImage(TBitmap& Bitmap) { ::AddDisabledImage(Bitmap, LightColor, ShadowColor); }
 
 void TGlyphConvertCommand::SaveGlyph(TBitmap& Bitmap) {
   const std::string target = IncludeTrailingPathDelimiter(OutputDir) + ExtractFileName(FileName);
-  if (FileExists(target)) throw EGlyphConvertError("Output file already exists: " + target);
   try {
-    // The no-replace publish also covers a file that appears after the check above.
+    // The publish never replaces a file and reports an existing name itself.
     Bitmap.SaveToFile(target, false);
   } catch (const EFileExists&) {
     if (DirectoryExists(target)) throw EGlyphConvertError("Cannot save glyph to file: " + target);
     throw EGlyphConvertError("Output file already exists: " + target);
   } catch (const EStreamError&) {
+    // An existing file is reported before any other reason the save failed.
+    if (FileExists(target)) throw EGlyphConvertError("Output file already exists: " + target);
     throw EGlyphConvertError("Cannot save glyph to file: " + target);
   }
 }

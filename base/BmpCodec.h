@@ -4,8 +4,10 @@
 #include "base/Types.h"
 
 #include <array>
+#include <utility>
 #include <cstddef>
 #include <cstdint>
+#include <sys/uio.h>
 #include <vector>
 
 // Compression value of an uncompressed info header.
@@ -23,6 +25,38 @@ inline constexpr std::uint32_t kBmpAlphaBitFields = 6;
 inline constexpr std::int64_t kBmpMaxSide = 16384;
 // Largest number of pixels the reader accepts.
 inline constexpr std::int64_t kBmpMaxPixels = std::int64_t{1} << 26;
+
+// Pixel memory that is not cleared when allocated and can grow in place.
+class TPixelBuffer {
+public:
+  TPixelBuffer() = default;
+  TPixelBuffer(const TPixelBuffer& Other);
+  TPixelBuffer(TPixelBuffer&& Other) noexcept : FData(Other.FData), FSize(Other.FSize) {
+    Other.FData = nullptr;
+    Other.FSize = 0;
+  }
+  TPixelBuffer& operator=(TPixelBuffer Other) noexcept {
+    std::swap(FData, Other.FData);
+    std::swap(FSize, Other.FSize);
+    return *this;
+  }
+  ~TPixelBuffer();
+
+  std::uint8_t* data() { return FData; }
+  const std::uint8_t* data() const { return FData; }
+  std::size_t size() const { return FSize; }
+  // Replaces the content with Size bytes of undefined value; raises std::bad_alloc.
+  void Allocate(std::size_t Size);
+  // Replaces the content with Size zero bytes; raises std::bad_alloc.
+  void AllocateZeroed(std::size_t Size);
+  // Keeps the first bytes and grows or shrinks to Size, in place where the memory allows;
+  // added bytes are undefined. Raises std::bad_alloc and then keeps the content.
+  void Resize(std::size_t Size);
+
+private:
+  std::uint8_t* FData = nullptr;
+  std::size_t FSize = 0;
+};
 
 // One decoded BMP image: its pixels in the file's own format plus what it takes to write it back.
 struct TBmpImage {
@@ -46,7 +80,20 @@ struct TBmpImage {
   // Bytes per row, padded to four.
   std::size_t Stride = 0;
   // Rows top-down, Stride bytes each, padding bits zero.
-  std::vector<std::uint8_t> Pixels;
+  TPixelBuffer Pixels;
+};
+
+// The bytes of a BMP file as the decoder reads them: the first ones in memory, the
+// pixels read on demand straight into their rows.
+class TBmpSource {
+public:
+  virtual ~TBmpSource() = default;
+  // The size of the whole file.
+  virtual std::uint64_t Size() const = 0;
+  // The first Count bytes (Count <= Size()), valid until the next call.
+  virtual const std::uint8_t* Head(std::size_t Count) = 0;
+  // Fills the parts in order with the bytes from At on; they lie within Size().
+  virtual void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) = 0;
 };
 
 // Bytes per BMP row of Width pixels at BitCount bits, padded to a multiple of four.
@@ -58,6 +105,24 @@ bool IsPaletteDepth(int BitCount);
 // Clears the bits of Row that lie past Width pixels, up to Stride bytes.
 void ClearRowTail(std::uint8_t* Row, int Width, int BitCount, std::size_t Stride);
 
+// Sub-byte pixels are packed from the most significant bit of each byte.
+inline unsigned BmpReadPacked(const std::uint8_t* Row, int X, int BitCount) {
+  const std::size_t bit = static_cast<std::size_t>(X) * static_cast<std::size_t>(BitCount);
+  const unsigned shift = 8 - static_cast<unsigned>(BitCount) - static_cast<unsigned>(bit % 8);
+  return (Row[bit / 8] >> shift) & ((1u << BitCount) - 1);
+}
+
+inline void BmpWritePacked(std::uint8_t* Row, int X, int BitCount, unsigned Value) {
+  const std::size_t bit = static_cast<std::size_t>(X) * static_cast<std::size_t>(BitCount);
+  const unsigned shift = 8 - static_cast<unsigned>(BitCount) - static_cast<unsigned>(bit % 8);
+  const unsigned mask = ((1u << BitCount) - 1) << shift;
+  Row[bit / 8] = static_cast<std::uint8_t>((Row[bit / 8] & ~mask) | ((Value << shift) & mask));
+}
+
+// Decodes a BMP file, checking the headers before any pixel is read; raises
+// EInvalidGraphic naming the fault, or what the source raises when it cannot read.
+TBmpImage DecodeBmp(TBmpSource& Source);
+
 // True when pixels of this depth and these masks carry an alpha channel (a 16- or 32-bit alpha mask).
 bool BmpHasAlpha(int BitCount, const std::array<std::uint32_t, 4>& Masks);
 // Reads the alpha bits of Count 16- or 32-bit pixels from X on, masked in place (not shifted down).
@@ -66,9 +131,13 @@ void ReadBmpAlpha(const std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask
 // Replaces the alpha bits of Count 16- or 32-bit pixels from X on with Alpha's, given as ReadBmpAlpha reads them.
 void WriteBmpAlpha(std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
                    const std::uint32_t* Alpha);
-
 // Decodes a whole BMP file held in memory; raises EInvalidGraphic naming the fault.
 TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size);
+// The bytes of a BMP file before its pixels: file header, info header, masks and colour table.
+// Raises EInvalidGraphic when the image cannot be stored in the file format.
+std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image);
+// The pixel rows of the image in the order the file stores them.
+std::vector<iovec> BmpFileRows(const TBmpImage& Image);
 // Encodes an image as a BMP file in its own format and header kind.
 std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image);
 

@@ -1,7 +1,10 @@
 #include "base/BmpCodec.h"
 
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
 #include <limits>
 
 std::uint64_t BmpStride(std::int64_t Width, int BitCount) {
@@ -31,6 +34,59 @@ void ClearRowTail(std::uint8_t* Row, int Width, int BitCount, std::size_t Stride
 
 namespace {
 
+// Large images fault their memory in by huge pages where the system allows it: a 4096 x 4096
+// image would otherwise take tens of thousands of page faults.
+void PreferHugePages(std::uint8_t* Data, std::size_t Size) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (Size < 4 * kHuge) return;
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(Data) + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(Data) + Size) & ~(kHuge - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
+TPixelBuffer::TPixelBuffer(const TPixelBuffer& Other) {
+  Allocate(Other.FSize);
+  if (FSize > 0) std::memcpy(FData, Other.FData, FSize);
+}
+
+TPixelBuffer::~TPixelBuffer() { std::free(FData); }
+
+void TPixelBuffer::Allocate(std::size_t Size) {
+  std::uint8_t* data = Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::malloc(Size));
+  if (Size > 0 && data == nullptr) throw std::bad_alloc();
+  PreferHugePages(data, Size);
+  std::free(FData);
+  FData = data;
+  FSize = Size;
+}
+
+void TPixelBuffer::AllocateZeroed(std::size_t Size) {
+  // Large blocks come straight from the system already cleared, so calloc skips the clearing.
+  std::uint8_t* data = Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::calloc(Size, 1));
+  if (Size > 0 && data == nullptr) throw std::bad_alloc();
+  std::free(FData);
+  FData = data;
+  FSize = Size;
+}
+
+void TPixelBuffer::Resize(std::size_t Size) {
+  if (Size == 0) {
+    std::free(FData);
+    FData = nullptr;
+    FSize = 0;
+    return;
+  }
+  auto* data = static_cast<std::uint8_t*>(std::realloc(FData, Size));
+  if (data == nullptr) throw std::bad_alloc();
+  PreferHugePages(data, Size);
+  FData = data;
+  FSize = Size;
+}
+
+namespace {
+
 inline TColor Rgb(unsigned Red, unsigned Green, unsigned Blue) { return Red | (Green << 8) | (Blue << 16); }
 
 inline std::uint32_t SquaredDistance(TColor A, TColor B) {
@@ -38,20 +94,6 @@ inline std::uint32_t SquaredDistance(TColor A, TColor B) {
   const int dg = static_cast<int>((A >> 8) & 0xFF) - static_cast<int>((B >> 8) & 0xFF);
   const int db = static_cast<int>((A >> 16) & 0xFF) - static_cast<int>((B >> 16) & 0xFF);
   return static_cast<std::uint32_t>(dr * dr + dg * dg + db * db);
-}
-
-// Sub-byte pixels are packed from the most significant bit of each byte.
-inline unsigned ReadPacked(const std::uint8_t* Row, int X, int BitCount) {
-  const std::size_t bit = static_cast<std::size_t>(X) * static_cast<std::size_t>(BitCount);
-  const unsigned shift = 8 - static_cast<unsigned>(BitCount) - static_cast<unsigned>(bit % 8);
-  return (Row[bit / 8] >> shift) & ((1u << BitCount) - 1);
-}
-
-inline void WritePacked(std::uint8_t* Row, int X, int BitCount, unsigned Value) {
-  const std::size_t bit = static_cast<std::size_t>(X) * static_cast<std::size_t>(BitCount);
-  const unsigned shift = 8 - static_cast<unsigned>(BitCount) - static_cast<unsigned>(bit % 8);
-  const unsigned mask = ((1u << BitCount) - 1) << shift;
-  Row[bit / 8] = static_cast<std::uint8_t>((Row[bit / 8] & ~mask) | ((Value << shift) & mask));
 }
 
 }  // namespace
@@ -110,7 +152,7 @@ void TPixelCodec::Decode(const std::uint8_t* Row, int X, int Count, TColor* Out)
   }
   const std::size_t colours = FPalette.size();
   for (int i = 0; i < Count; ++i) {
-    const unsigned index = FBitCount == 8 ? Row[X + i] : ReadPacked(Row, X + i, FBitCount);
+    const unsigned index = FBitCount == 8 ? Row[X + i] : BmpReadPacked(Row, X + i, FBitCount);
     Out[i] = index < colours ? FPalette[index] : 0;
   }
 }
@@ -186,7 +228,7 @@ void TPixelCodec::Encode(std::uint8_t* Row, int X, int Count, const TColor* In) 
       for (int i = 0; i < Count; ++i) Row[X + i] = static_cast<std::uint8_t>(Quantize(In[i]));
       return;
     default:
-      for (int i = 0; i < Count; ++i) WritePacked(Row, X + i, FBitCount, Quantize(In[i]));
+      for (int i = 0; i < Count; ++i) BmpWritePacked(Row, X + i, FBitCount, Quantize(In[i]));
       return;
   }
 }

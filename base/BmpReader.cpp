@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -168,7 +169,7 @@ std::size_t ReadMasks(const TBytes& In, const THeaderInfo& h, TBmpImage& Image) 
 }
 
 // Reads the colour table between the headers and the pixels; returns the offset past it.
-std::size_t ReadPalette(const TBytes& In, const THeaderInfo& h, std::size_t At, TBmpImage& Image) {
+std::size_t ReadPalette(TBmpSource& Source, const THeaderInfo& h, std::size_t At, TBmpImage& Image) {
   const std::size_t entrySize = h.HeaderSize == 12 ? 3 : 4;
   const std::uint64_t maxColours = IsPaletteDepth(h.BitCount) ? (1u << h.BitCount) : 0;
   std::uint64_t count = 0;
@@ -181,25 +182,31 @@ std::size_t ReadPalette(const TBytes& In, const THeaderInfo& h, std::size_t At, 
   }
   const std::uint64_t end = At + count * entrySize;
   if (h.PixelOffset < end) Reject("Bitmap pixel offset lies inside the headers or the colour table");
-  if (h.PixelOffset > In.Size) Reject("Bitmap pixel offset lies past the end of the file");
+  if (h.PixelOffset > Source.Size()) Reject("Bitmap pixel offset lies past the end of the file");
+  const std::uint8_t* data = Source.Head(static_cast<std::size_t>(end));
   Image.Palette.resize(static_cast<std::size_t>(count));
   for (std::size_t i = 0; i < Image.Palette.size(); ++i) {
-    const std::uint8_t* e = In.Data + At + i * entrySize;
+    const std::uint8_t* e = data + At + i * entrySize;
     Image.Palette[i] = static_cast<TColor>(e[2] | (e[1] << 8) | (e[0] << 16));
   }
   return static_cast<std::size_t>(end);
 }
 
-void ReadUncompressed(const TBytes& In, std::size_t Offset, TBmpImage& Image) {
+// Reads the rows straight into their place in the image, bottom-up files in reverse.
+void ReadUncompressed(TBmpSource& Source, std::size_t Offset, TBmpImage& Image) {
   const std::uint64_t needed = static_cast<std::uint64_t>(Image.Stride) * static_cast<std::uint64_t>(Image.Height);
-  if (In.Size - Offset < needed) Reject("Bitmap pixel data is truncated");
-  Image.Pixels.resize(static_cast<std::size_t>(needed));
+  if (Source.Size() - Offset < needed) Reject("Bitmap pixel data is truncated");
+  Image.Pixels.Allocate(static_cast<std::size_t>(needed));
+  std::vector<iovec> rows(static_cast<std::size_t>(Image.Height));
   for (int fileRow = 0; fileRow < Image.Height; ++fileRow) {
     const int y = Image.TopDown ? fileRow : Image.Height - 1 - fileRow;
-    std::uint8_t* row = Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride;
-    std::memcpy(row, In.Data + Offset + static_cast<std::size_t>(fileRow) * Image.Stride, Image.Stride);
-    ClearRowTail(row, Image.Width, Image.BitCount, Image.Stride);
+    rows[static_cast<std::size_t>(fileRow)] = {Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride,
+                                               Image.Stride};
   }
+  Source.Read(Offset, rows.data(), rows.size());
+  for (int y = 0; y < Image.Height; ++y)
+    ClearRowTail(Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride, Image.Width, Image.BitCount,
+                 Image.Stride);
 }
 
 // Decodes RLE8 or RLE4 data; rows arrive bottom-up and pixels skipped by a delta stay 0.
@@ -209,7 +216,7 @@ public:
       : FIn(In), FAt(Offset), FImage(Image), FFour(Image.BitCount == 4) {}
 
   void Run() {
-    FImage.Pixels.assign(FImage.Stride * static_cast<std::size_t>(FImage.Height), 0);
+    FImage.Pixels.AllocateZeroed(FImage.Stride * static_cast<std::size_t>(FImage.Height));
     for (;;) {
       if (FIn.Size - FAt < 2) {
         // Data that simply stops after the last row is complete.
@@ -288,20 +295,48 @@ private:
   int FY = 0;
 };
 
+// A file held in memory.
+class TMemorySource : public TBmpSource {
+public:
+  TMemorySource(const std::uint8_t* Data, std::size_t Size) : FData(Data), FSize(Data == nullptr ? 0 : Size) {}
+  std::uint64_t Size() const override { return FSize; }
+  const std::uint8_t* Head(std::size_t) override { return FData; }
+  void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) override {
+    for (std::size_t i = 0; i < Count; At += Parts[i].iov_len, ++i)
+      std::memcpy(Parts[i].iov_base, FData + At, Parts[i].iov_len);
+  }
+
+private:
+  const std::uint8_t* FData;
+  std::size_t FSize;
+};
+
+// The headers, the masks and a colour table of up to 256 entries fit in this many bytes,
+// and so does a small glyph in full: one read brings it.
+constexpr std::size_t kHeadBytes = 8192;
+
 }  // namespace
 
-TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size) {
-  const TBytes in{Data, Data == nullptr ? 0 : Size};
+TBmpImage DecodeBmp(TBmpSource& Source) {
+  const std::size_t probe = static_cast<std::size_t>(std::min<std::uint64_t>(Source.Size(), kHeadBytes));
+  const TBytes head{Source.Head(probe), probe};
   TBmpImage image;
-  THeaderInfo h = ReadHeaders(in, image);
+  THeaderInfo h = ReadHeaders(head, image);
   CheckFormat(h);
   CheckSize(h, image);
-  const std::size_t masksEnd = ReadMasks(in, h, image);
-  ReadPalette(in, h, masksEnd, image);
+  const std::size_t masksEnd = ReadMasks(head, h, image);
+  ReadPalette(Source, h, masksEnd, image);
   if (image.Width == 0 || image.Height == 0) return image;
-  if (h.Compression == kBmpRle8 || h.Compression == kBmpRle4)
-    TRleDecoder(in, h.PixelOffset, image).Run();
-  else
-    ReadUncompressed(in, h.PixelOffset, image);
+  if (h.Compression == kBmpRle8 || h.Compression == kBmpRle4) {
+    const std::size_t all = static_cast<std::size_t>(Source.Size());
+    TRleDecoder(TBytes{Source.Head(all), all}, h.PixelOffset, image).Run();
+  } else {
+    ReadUncompressed(Source, h.PixelOffset, image);
+  }
   return image;
+}
+
+TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size) {
+  TMemorySource source(Data, Size);
+  return DecodeBmp(source);
 }

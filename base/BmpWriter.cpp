@@ -96,7 +96,7 @@ void WriteInfoHeader(TByteWriter& Out, const TBmpImage& Image, std::uint32_t Ima
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image) {
+std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
   const bool core = Image.HeaderSize == 12;
   const std::size_t entrySize = core ? 3 : 4;
   std::size_t masksAfter = 0;
@@ -108,7 +108,7 @@ std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image) {
   if (total > std::numeric_limits<std::uint32_t>::max()) throw EInvalidGraphic("Bitmap is too large to save");
 
   std::vector<std::uint8_t> file;
-  file.reserve(static_cast<std::size_t>(total));
+  file.reserve(static_cast<std::size_t>(offset));
   TByteWriter out(file);
   out.U16('B' | ('M' << 8));
   out.U32(static_cast<std::uint32_t>(total));
@@ -121,9 +121,28 @@ std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image) {
                                    static_cast<std::uint8_t>(colour), 0};
     out.Bytes(entry, entrySize);
   }
-  for (int fileRow = 0; fileRow < Image.Height && Image.Stride > 0; ++fileRow) {
+  return file;
+}
+
+std::vector<iovec> BmpFileRows(const TBmpImage& Image) {
+  std::vector<iovec> rows;
+  if (Image.Stride == 0) return rows;
+  rows.reserve(static_cast<std::size_t>(Image.Height));
+  // The parts are only read from; iovec has no const form.
+  auto* pixels = const_cast<std::uint8_t*>(Image.Pixels.data());
+  for (int fileRow = 0; fileRow < Image.Height; ++fileRow) {
     const int y = Image.TopDown ? fileRow : Image.Height - 1 - fileRow;
-    out.Bytes(Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride, Image.Stride);
+    rows.push_back({pixels + static_cast<std::size_t>(y) * Image.Stride, Image.Stride});
+  }
+  return rows;
+}
+
+std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image) {
+  std::vector<std::uint8_t> file = EncodeBmpHead(Image);
+  file.reserve(file.size() + Image.Stride * static_cast<std::size_t>(Image.Height));
+  for (const iovec& row : BmpFileRows(Image)) {
+    const auto* bytes = static_cast<const std::uint8_t*>(row.iov_base);
+    file.insert(file.end(), bytes, bytes + row.iov_len);
   }
   return file;
 }

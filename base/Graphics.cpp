@@ -1,13 +1,9 @@
 #include "base/Graphics.h"
 
-#include "base/SysUtils.h"
+#include "base/FileIO.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,36 +36,40 @@ std::vector<TColor> GreyRamp(int BitCount) {
   return ramp;
 }
 
-std::vector<std::uint8_t> ReadFileContent(const std::string& FileName) {
-  // Non-blocking only for the open: a named pipe without a writer must not hang it.
-  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) throw EFOpenError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
-  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    throw EFOpenError("Cannot open file \"" + FileName + "\"");
-  }
-  std::vector<std::uint8_t> data;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) <= kMaxFileBytes)
-    data.reserve(static_cast<std::size_t>(st.st_size));
-  std::uint8_t buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      throw EReadError("Cannot read file \"" + FileName + "\"");
+// A file read through TFileReader: the head in a buffer, the pixels straight into their rows.
+class TFileSource : public TBmpSource {
+public:
+  explicit TFileSource(const TFileReader& File) : FFile(File) {}
+  std::uint64_t Size() const override { return FFile.Size(); }
+
+  const std::uint8_t* Head(std::size_t Count) override {
+    const std::size_t held = FHead.size();
+    if (Count > held) {
+      FHead.resize(Count);
+      FFile.ReadAt(held, FHead.data() + held, Count - held);
     }
-    if (n == 0) break;
-    if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
-      ::close(fd);
-      throw EInvalidGraphic("Bitmap file is too large");
-    }
-    data.insert(data.end(), buffer, buffer + n);
+    return FHead.data();
   }
-  ::close(fd);
-  return data;
-}
+
+  void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) override {
+    // What the head already holds is copied; the rest comes from the file in one go.
+    std::vector<iovec> rest;
+    std::size_t i = 0;
+    for (; i < Count && At < FHead.size(); ++i) {
+      const std::size_t copied = std::min<std::size_t>(Parts[i].iov_len, FHead.size() - static_cast<std::size_t>(At));
+      std::memcpy(Parts[i].iov_base, FHead.data() + At, copied);
+      At += copied;
+      if (copied < Parts[i].iov_len) rest.push_back({static_cast<std::uint8_t*>(Parts[i].iov_base) + copied,
+                                                     Parts[i].iov_len - copied});
+    }
+    rest.insert(rest.end(), Parts + i, Parts + Count);
+    if (!rest.empty()) FFile.ReadAt(At, rest.data(), rest.size());
+  }
+
+private:
+  const TFileReader& FFile;
+  std::vector<std::uint8_t> FHead;
+};
 
 }  // namespace
 
@@ -80,8 +80,10 @@ void TBitmap::Assign(const TBitmap& Source) {
 }
 
 void TBitmap::LoadFromFile(const std::string& FileName) {
-  const std::vector<std::uint8_t> data = ReadFileContent(FileName);
-  FImage = DecodeBmp(data.data(), data.size());
+  const TFileReader file(FileName);
+  if (file.Size() > kMaxFileBytes) throw EInvalidGraphic("Bitmap file is too large");
+  TFileSource source(file);
+  FImage = DecodeBmp(source);
 }
 
 void TBitmap::LoadFromMemory(const std::uint8_t* Data, std::size_t Size) { FImage = DecodeBmp(Data, Size); }
@@ -89,32 +91,41 @@ void TBitmap::LoadFromMemory(const std::uint8_t* Data, std::size_t Size) { FImag
 std::vector<std::uint8_t> TBitmap::SaveToMemory() const { return EncodeBmp(FImage); }
 
 void TBitmap::SaveToFile(const std::string& FileName, bool Replace) const {
-  const std::vector<std::uint8_t> data = SaveToMemory();
-  WriteFileSafely(FileName, data.data(), data.size(), Replace, false);
+  std::vector<std::uint8_t> head = EncodeBmpHead(FImage);
+  std::vector<iovec> parts = BmpFileRows(FImage);
+  parts.insert(parts.begin(), iovec{head.data(), head.size()});
+  TNewFile file(FileName, Replace, false);
+  file.Write(parts.data(), parts.size());
+  file.Commit();
 }
+
+std::uint32_t TBitmap::PixelValue(TColor Color) const { return TPixelCodec(FImage).Quantize(Color); }
 
 void TBitmap::Resize(int NewWidth, int NewHeight) {
   if (NewWidth < 0 || NewHeight < 0) throw EInvalidGraphicOperation("Bitmap size must not be negative");
   if (NewWidth == FImage.Width && NewHeight == FImage.Height) return;
   const std::uint64_t stride = BmpStride(NewWidth, FImage.BitCount);
   if (stride * static_cast<std::uint64_t>(NewHeight) > kMaxImageBytes) throw EOutOfResources("Bitmap is too large");
+  // The rows move within one block, so a wider image needs no second copy of the pixels.
   const std::size_t newStride = static_cast<std::size_t>(stride);
-  std::vector<std::uint8_t> pixels(newStride * static_cast<std::size_t>(NewHeight), 0);
-  const std::uint64_t keptBits =
-      static_cast<std::uint64_t>(std::min(FImage.Width, NewWidth)) * static_cast<std::uint64_t>(FImage.BitCount);
-  const std::size_t keptBytes = static_cast<std::size_t>((keptBits + 7) / 8);
-  const int keptRows = std::min(FImage.Height, NewHeight);
-  if (keptBytes > 0) {
-    for (int y = 0; y < keptRows; ++y) {
-      std::uint8_t* row = pixels.data() + static_cast<std::size_t>(y) * newStride;
-      std::memcpy(row, FImage.Pixels.data() + static_cast<std::size_t>(y) * FImage.Stride, keptBytes);
-      ClearRowTail(row, std::min(FImage.Width, NewWidth), FImage.BitCount, newStride);
-    }
+  const std::size_t oldStride = FImage.Stride;
+  const std::size_t newSize = newStride * static_cast<std::size_t>(NewHeight);
+  const std::size_t keptRows = static_cast<std::size_t>(std::min(FImage.Height, NewHeight));
+  const std::size_t moved = std::min(oldStride, newStride);
+  if (newSize > FImage.Pixels.size()) FImage.Pixels.Resize(newSize);
+  std::uint8_t* p = FImage.Pixels.data();
+  if (newStride > oldStride) {
+    for (std::size_t y = keptRows; y-- > 1;) std::memmove(p + y * newStride, p + y * oldStride, moved);
+  } else {
+    for (std::size_t y = 1; y < keptRows; ++y) std::memmove(p + y * newStride, p + y * oldStride, moved);
   }
+  for (std::size_t y = 0; y < keptRows; ++y)
+    ClearRowTail(p + y * newStride, std::min(FImage.Width, NewWidth), FImage.BitCount, newStride);
+  if (newSize > keptRows * newStride) std::memset(p + keptRows * newStride, 0, newSize - keptRows * newStride);
+  if (FImage.Pixels.size() > newSize) FImage.Pixels.Resize(newSize);
   FImage.Width = NewWidth;
   FImage.Height = NewHeight;
   FImage.Stride = newStride;
-  FImage.Pixels = std::move(pixels);
 }
 
 void TBitmap::SetWidth(int Value) { Resize(Value, FImage.Height); }
@@ -153,7 +164,7 @@ void TBitmap::SetPixelFormat(TPixelFormat Value) {
   image.Stride = static_cast<std::size_t>(BmpStride(image.Width, bits));
   const std::uint64_t bytes = static_cast<std::uint64_t>(image.Stride) * static_cast<std::uint64_t>(image.Height);
   if (bytes > kMaxImageBytes) throw EOutOfResources("Bitmap is too large");
-  image.Pixels.assign(static_cast<std::size_t>(bytes), 0);
+  image.Pixels.AllocateZeroed(static_cast<std::size_t>(bytes));
   const TPixelCodec from(FImage);
   TPixelCodec to(image);
   std::vector<TColor> row(static_cast<std::size_t>(image.Width));

@@ -62,10 +62,12 @@ public:
   void LoadFromFile(const std::string& FileName);
   // Reads a BMP file held in memory; raises EInvalidGraphic when it is not a valid bitmap.
   void LoadFromMemory(const std::uint8_t* Data, std::size_t Size);
-  // Writes the bitmap as a BMP file through a temporary file in the target's directory.
+  // Writes the bitmap as a BMP file, which appears under its name only when complete.
   // With Replace false an existing name is never replaced (EFileExists). Raises EFCreateError or
   // EWriteError on failure and leaves neither a partial nor a temporary file.
   void SaveToFile(const std::string& FileName, bool Replace = true) const;
+  // The pixel value (colour table index or packed bits) that stores Color most closely in this format.
+  std::uint32_t PixelValue(TColor Color) const;
   // The bitmap as the bytes of a BMP file.
   std::vector<std::uint8_t> SaveToMemory() const;
 

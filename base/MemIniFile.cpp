@@ -1,16 +1,15 @@
 #include "base/MemIniFile.h"
 
 #include "base/Exceptions.h"
+#include "base/FileIO.h"
 #include "base/FormatSettings.h"
 #include "base/SysUtils.h"
 
-#include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -79,28 +78,16 @@ TMemIniFile::TMemIniFile(const std::string& FileName) : TCustomIniFile(FileName)
 void TMemIniFile::LoadFile() {
   const std::string& name = FileName();
   if (name.empty() || !FileExists(name)) return;
-  const std::string openMessage = "Cannot open file \"" + name + "\"";
-  // Non-blocking, so that a named pipe under the name cannot hang the program.
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) throw EFOpenError(openMessage);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw EFOpenError(openMessage);
-  }
+  // Far more than any settings file; a larger file is refused rather than read.
+  constexpr std::uint64_t kMaxIniBytes = std::uint64_t{64} << 20;
   std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      throw EReadError("Stream read error");
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
+  try {
+    text = ReadFileBounded(name, kMaxIniBytes);
+  } catch (const EFOpenError&) {
+    throw EFOpenError("Cannot open file \"" + name + "\"");
+  } catch (const EReadError&) {
+    throw EReadError("Stream read error");
   }
-  ::close(fd);
   SetText(text);
 }
 

@@ -48,6 +48,7 @@ bool FileWriteAll(int Handle, const void* Data, std::size_t Size);
 
 // Writes Data to a temporary file in Path's directory and moves it to Path.
 // With Replace false an existing Path is never replaced (EFileExists); with Sync
-// the data reaches the disk before the move. Raises EFCreateError or EWriteError
-// on failure and leaves no temporary file behind.
+// the data reaches the disk before the move. A replaced file's permission bits (and
+// owner, where allowed) carry over. Raises EFCreateError or EWriteError on failure and
+// leaves no temporary file behind.
 void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync);

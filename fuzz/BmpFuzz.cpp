@@ -1,11 +1,15 @@
-// Feeds arbitrary bytes to the BMP reader, widens what it accepts the way the glyph
-// command does, and checks that the writer's output reads back to the same bitmap.
+// Feeds arbitrary bytes to the BMP reader, from memory and through a file, widens what it
+// accepts the way the glyph command does, and checks that the writer's output reads back
+// to the same bitmap.
 
 #include "app/GlyphConvertCommand.h"
 #include "base/Graphics.h"
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -29,6 +33,24 @@ bool SameBitmap(const TBitmap& A, const TBitmap& B) {
   return true;
 }
 
+// Reads the same bytes through the file reader, which takes the head and the rows in
+// separate reads; it must agree with the reader of memory on every input.
+void CheckFileRead(const std::uint8_t* Data, std::size_t Size, const TBitmap* FromMemory) {
+  const int fd = ::memfd_create("BmpFuzz", MFD_CLOEXEC);
+  if (fd < 0) return;
+  if (Size == 0 || ::write(fd, Data, Size) == static_cast<ssize_t>(Size)) {
+    TBitmap fromFile;
+    bool loaded = true;
+    try {
+      fromFile.LoadFromFile("/proc/self/fd/" + std::to_string(fd));
+    } catch (const EInvalidGraphic&) {
+      loaded = false;
+    }
+    if (loaded != (FromMemory != nullptr) || (loaded && !SameBitmap(fromFile, *FromMemory))) __builtin_trap();
+  }
+  ::close(fd);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
@@ -36,8 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   try {
     bitmap.LoadFromMemory(Data, Size);
   } catch (const EInvalidGraphic&) {
+    CheckFileRead(Data, Size, nullptr);
     return 0;
   }
+  CheckFileRead(Data, Size, &bitmap);
   Widen(bitmap);
   const std::vector<std::uint8_t> saved = bitmap.SaveToMemory();
   if (std::int64_t{bitmap.Width()} > kBmpMaxSide) return 0;

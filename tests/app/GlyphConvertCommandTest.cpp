@@ -5,6 +5,7 @@
 #include "tests/common/BmpFixtures.h"
 #include "tests/common/TestSupport.h"
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <random>
@@ -118,6 +119,53 @@ TEST(DisabledImage, MatchesTheInPlaceVisitOnRandomGlyphs) {
   paletted.SetWidth(1);
   paletted.SetHeight(1);
   EXPECT_THROW(MakeDisabledImage(paletted, 0, 0), EInvalidGraphicOperation);
+}
+
+// The widening as first built: a separate 24-bit work image, the rule on it, and a copy into the right half.
+void WidenThroughWorkImage(TBitmap& Bitmap, TColor Light, TColor Shadow) {
+  const int w = Bitmap.Width(), h = Bitmap.Height();
+  TBitmap work;
+  work.SetPixelFormat(pf24bit);
+  work.SetWidth(w);
+  work.SetHeight(h);
+  work.Canvas()->Draw(0, 0, Bitmap);
+  MakeDisabledImage(work, Light, Shadow);
+  Bitmap.SetWidth(2 * w);
+  Bitmap.Canvas()->CopyRect(TRect{w, 0, 2 * w, h}, *work.Canvas(), TRect{0, 0, w, h});
+}
+
+TEST(DisabledImage, WideningInPlaceGivesTheBytesOfTheWorkImageRouteInEveryFormat) {
+  std::mt19937 random(77);
+  const TColor colours[] = {0xFF00FF, kWhite, 0x000000, 0x123456, 0x808080, 0xFF00FF};
+  for (int round = 0; round < 400; ++round) {
+    TBmpFixture f;
+    f.BitCount = std::array{1, 2, 4, 8, 16, 24, 32}[random() % 7];
+    f.Width = 1 + static_cast<int>(random() % 37);
+    f.Height = 1 + static_cast<int>(random() % 7);
+    f.TopDown = random() % 2 == 0;
+    const bool indexed = f.BitCount <= 8;
+    if (indexed) {
+      // Tables with repeated colours and fewer entries than the indices reach.
+      const std::size_t entries = 1 + random() % (std::size_t{1} << f.BitCount);
+      for (std::size_t i = 0; i < entries; ++i) f.Palette.push_back(colours[random() % 6]);
+    }
+    if (f.BitCount == 16 && random() % 2 == 0) {
+      f.Compression = 3;
+      f.Masks = {0xF800, 0x07E0, 0x001F};
+    }
+    const std::uint32_t valueMask = f.BitCount == 32 ? 0xFFFFFFFFu : (1u << f.BitCount) - 1;
+    for (int i = 0; i < f.Width * f.Height; ++i)
+      f.Pixels.push_back(indexed ? static_cast<std::uint32_t>(random()) & valueMask
+                                 : ToBgr(colours[random() % 6]) & valueMask);
+    const std::string bytes = BuildBmp(f);
+    TBitmap widened, expected;
+    widened.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    expected.Assign(widened);
+    const TColor light = colours[random() % 6], shadow = colours[random() % 6];
+    AddDisabledImage(widened, light, shadow);
+    WidenThroughWorkImage(expected, light, shadow);
+    ASSERT_EQ(widened.SaveToMemory(), expected.SaveToMemory()) << "round " << round << ", " << f.BitCount << " bits";
+  }
 }
 
 TEST_F(GlyphCommand, PalettedGlyphKeepsItsTableAndTakesTheNearestEntries) {

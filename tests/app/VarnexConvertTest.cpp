@@ -9,10 +9,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <dirent.h>
 #include <filesystem>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -313,21 +316,30 @@ TEST_F(VarnexConvertTest, AFileNamedLikeAStatusShowsAsAFile) {
 
 TEST_F(VarnexConvertTest, InterruptStopsAtTheNextFileBoundary) {
   const std::string a = Source("a.bmp"), c = Source("c.bmp");
-  // Reading from a FIFO blocks the tool inside the second file until the test feeds it;
-  // the test holds the writing end from the start, so the tool waits for data, not EOF.
-  const std::string fifo = Dir / "b.bmp";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const int feed = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(feed, 0);
-  const pid_t pid = StartTool({"--output", OutDir, a, fifo, c}, Dir.Path());
+  // The tool refuses pipes, so the test holds it inside the second file by answering its
+  // open of that file only after the interrupt was sent.
+  const std::string b = Source("b.bmp");
+  const int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC);
+  if (fan < 0) GTEST_SKIP() << "no fanotify permission events: " << std::strerror(errno);
+  ASSERT_EQ(::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, b.c_str()), 0);
+  const pid_t pid = StartTool({"--output", OutDir, a, b, c}, Dir.Path());
   const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (!FileExists(OutDir + "/a.bmp") && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-  ASSERT_TRUE(FileExists(OutDir + "/a.bmp"));
-  ASSERT_EQ(::kill(pid, SIGINT), 0);
-  // Feed the FIFO; the tool reads it if it got that far, or stops before opening it.
-  const std::string glyph = TinyGlyph();
-  EXPECT_EQ(::write(feed, glyph.data(), glyph.size()), static_cast<ssize_t>(glyph.size()));
-  ::close(feed);
+  bool held = false;
+  while (!held) {
+    pollfd ready{fan, POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the tool never opened b.bmp";
+    fanotify_event_metadata event{};
+    ASSERT_EQ(::read(fan, &event, sizeof event), static_cast<ssize_t>(sizeof event));
+    held = event.pid == pid;
+    if (held) {
+      ASSERT_TRUE(FileExists(OutDir + "/a.bmp"));
+      ASSERT_EQ(::kill(pid, SIGINT), 0);
+    }
+    const fanotify_response answer{event.fd, FAN_ALLOW};
+    ASSERT_EQ(::write(fan, &answer, sizeof answer), static_cast<ssize_t>(sizeof answer));
+    ::close(event.fd);
+  }
+  ::close(fan);
   int status = 0;
   pid_t ended = 0;
   while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)

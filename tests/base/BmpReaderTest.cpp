@@ -186,3 +186,43 @@ TEST(BmpReader, FailuresKeepTheBitmapAndUseTheStreamErrors) {
   EXPECT_EQ(b.Width(), 2);
   EXPECT_THROW(b.LoadFromMemory(nullptr, 0), EInvalidGraphic);
 }
+
+TEST(BmpReader, FilesReadAsTheyDoFromMemoryWhereverTheHeadEnds) {
+  TempDir dir;
+  // Sizes around the bytes the first read takes, pixels far past it, and a gap before them.
+  for (const int side : {10, 52, 53, 100}) {
+    for (const int gap : {0, 9000}) {
+      for (const bool topDown : {false, true}) {
+        TBmpFixture f;
+        f.Width = side;
+        f.Height = side;
+        f.TopDown = topDown;
+        f.Gap = gap;
+        for (int i = 0; i < side * side; ++i) f.Pixels.push_back(static_cast<std::uint32_t>(i * 2654435761u) & 0xFFFFFF);
+        const std::string bytes = BuildBmp(f);
+        WriteFileBytes(dir / "f.bmp", bytes);
+        TBitmap fromFile, fromMemory;
+        fromFile.LoadFromFile(dir / "f.bmp");
+        Load(fromMemory, bytes);
+        ASSERT_EQ(Colours(fromFile), Colours(fromMemory)) << side << " " << gap << " " << topDown;
+        ASSERT_EQ(fromFile.SaveToMemory(), fromMemory.SaveToMemory());
+      }
+    }
+  }
+}
+
+TEST(BmpReader, FilesAreCheckedBeforeTheirPixelsAreRead) {
+  TempDir dir;
+  TBitmap b;
+  // Headers that promise more pixels than the file holds.
+  TBmpFixture f = Paletted(8, {0x0000FF}, 100, 100, std::vector<std::uint32_t>(100 * 100, 0));
+  std::string bytes = BuildBmp(f);
+  bytes.resize(bytes.size() - 1);
+  WriteFileBytes(dir / "short.bmp", bytes);
+  EXPECT_THROW_MSG(b.LoadFromFile(dir / "short.bmp"), EInvalidGraphic, "Bitmap pixel data is truncated");
+  // Devices and pipes are refused as files that cannot be opened, before any read.
+  EXPECT_THROW(b.LoadFromFile("/dev/zero"), EFOpenError);
+  ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0600), 0);
+  EXPECT_THROW(b.LoadFromFile(dir / "pipe.bmp"), EFOpenError);
+  EXPECT_EQ(b.Width(), 0);
+}

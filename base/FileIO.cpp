@@ -1,0 +1,272 @@
+#include "base/FileIO.h"
+
+#include "base/Exceptions.h"
+#include "base/SysUtils.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Drops the first Done bytes of the parts from First on; returns the first part not yet done.
+std::size_t Advance(std::vector<iovec>& Parts, std::size_t First, std::size_t Done) {
+  while (First < Parts.size() && Done >= Parts[First].iov_len) {
+    Done -= Parts[First].iov_len;
+    ++First;
+  }
+  if (First < Parts.size()) {
+    Parts[First].iov_base = static_cast<char*>(Parts[First].iov_base) + Done;
+    Parts[First].iov_len -= Done;
+  }
+  return First;
+}
+
+std::size_t TotalSize(const iovec* Parts, std::size_t Count) {
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < Count; ++i) total += Parts[i].iov_len;
+  return total;
+}
+
+int Batch(std::size_t Left) { return static_cast<int>(std::min<std::size_t>(Left, IOV_MAX)); }
+
+}  // namespace
+
+TFileReader::TFileReader(const std::string& Path) : FPath(Path) {
+  // Non-blocking, so that opening a pipe without a writer cannot hang; regular files ignore it.
+  FHandle = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (FHandle < 0) throw EFOpenError("Cannot open file \"" + Path + "\". " + std::strerror(errno));
+  struct stat st {};
+  const bool known = ::fstat(FHandle, &st) == 0;
+  if (known && S_ISREG(st.st_mode)) {
+    FSize = static_cast<std::uint64_t>(st.st_size);
+    return;
+  }
+  ::close(FHandle);
+  FHandle = -1;
+  if (known && S_ISDIR(st.st_mode)) throw EReadError("Cannot read file \"" + Path + "\". Is a directory");
+  throw EFOpenError("Cannot open file \"" + Path + "\". Not a regular file");
+}
+
+TFileReader::~TFileReader() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+void TFileReader::ReadAt(std::uint64_t At, void* Buffer, std::size_t Count) const {
+  const iovec part{Buffer, Count};
+  ReadAt(At, &part, 1);
+}
+
+void TFileReader::ReadAt(std::uint64_t At, const iovec* Parts, std::size_t Count) const {
+  const std::string message = "Cannot read file \"" + FPath + "\"";
+  if (At > FSize || TotalSize(Parts, Count) > FSize - At) throw EReadError(message + ". Unexpected end of file");
+  std::vector<iovec> rest(Parts, Parts + Count);
+  std::size_t first = Advance(rest, 0, 0);
+  while (first < rest.size()) {
+    const ssize_t n = ::preadv(FHandle, rest.data() + first, Batch(rest.size() - first), static_cast<off_t>(At));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // A file system that honours the non-blocking flag on files: wait for the data instead.
+      ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
+      continue;
+    }
+    if (n < 0) throw EReadError(message + ". " + std::strerror(errno));
+    if (n == 0) throw EReadError(message + ". Unexpected end of file");
+    At += static_cast<std::uint64_t>(n);
+    first = Advance(rest, first, static_cast<std::size_t>(n));
+  }
+}
+
+std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize) {
+  const TFileReader file(Path);
+  if (file.Size() > MaxSize) throw EReadError("Cannot read file \"" + Path + "\". The file is too large");
+  std::string data(static_cast<std::size_t>(file.Size()), '\0');
+  file.ReadAt(0, data.data(), data.size());
+  return data;
+}
+
+bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
+  std::vector<iovec> rest(Parts, Parts + Count);
+  std::size_t first = Advance(rest, 0, 0);
+  while (first < rest.size()) {
+    const ssize_t n = ::writev(Handle, rest.data() + first, Batch(rest.size() - first));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    first = Advance(rest, first, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+namespace {
+
+// Temporary files are named ".<name>.<pid>-<n>.vxtmp" beside their target.
+constexpr const char* kTempSuffix = ".vxtmp";
+
+bool AllDigits(const std::string& Text) {
+  return !Text.empty() && std::all_of(Text.begin(), Text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// True for a name that this program gives its temporary files.
+bool IsTemporaryName(const std::string& Name) {
+  const std::size_t suffix = std::strlen(kTempSuffix);
+  if (Name.size() <= suffix + 4 || Name[0] != '.' || Name.compare(Name.size() - suffix, suffix, kTempSuffix) != 0)
+    return false;
+  const std::string stem = Name.substr(0, Name.size() - suffix);
+  const std::size_t dash = stem.rfind('-');
+  const std::size_t dot = stem.rfind('.', dash == std::string::npos ? 0 : dash);
+  if (dash == std::string::npos || dot == std::string::npos || dot < 2) return false;
+  return AllDigits(stem.substr(dot + 1, dash - dot - 1)) && AllDigits(stem.substr(dash + 1));
+}
+
+// A writer holds a lock on its temporary file, so one that nobody locks was left by a
+// process that was killed. Such files of this user are removed.
+void RemoveStaleTemporaries(const std::string& Dir) {
+  DIR* dir = ::opendir(Dir.empty() ? "." : Dir.c_str());
+  if (dir == nullptr) return;
+  const int dirHandle = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    const int fd = ::openat(dirHandle, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(dirHandle, entry->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// Cleans each directory once per thread: a batch saves thousands of files into one directory.
+void RemoveStaleTemporariesOnce(const std::string& Dir) {
+  thread_local std::string cleaned;
+  thread_local bool any = false;
+  if (any && cleaned == Dir) return;
+  RemoveStaleTemporaries(Dir);
+  cleaned = Dir;
+  any = true;
+}
+
+// Moves From to To without ever replacing an existing To.
+int RenameNoReplace(const char* From, const char* To) {
+#ifdef SYS_renameat2
+  constexpr unsigned kRenameNoReplace = 1;  // RENAME_NOREPLACE
+  if (::syscall(SYS_renameat2, AT_FDCWD, From, AT_FDCWD, To, kRenameNoReplace) == 0) return 0;
+  if (errno != ENOSYS && errno != EINVAL) return -1;
+#endif
+  // Filesystems without renameat2: a hard link fails on an existing name too.
+  if (::link(From, To) != 0) return -1;
+  ::unlink(From);
+  return 0;
+}
+
+// The name of a new temporary file beside Path; long names are shortened to stay within the limit.
+std::string TemporaryName(const std::string& Path) {
+  static std::atomic<unsigned> counter{0};
+  static const std::string process = std::to_string(::getpid());
+  std::string name = ExtractFileName(Path);
+  constexpr std::size_t kRoom = NAME_MAX - 20;
+  if (name.size() + process.size() > kRoom) name.resize(kRoom - process.size());
+  return ExtractFilePath(Path) + "." + name + "." + process + "-" +
+         std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + kTempSuffix;
+}
+
+}  // namespace
+
+TNewFile::TNewFile(const std::string& Path, bool Replace, bool Sync) : FPath(Path), FReplace(Replace), FSync(Sync) {
+  if (Path.empty() || Path.back() == PathDelim) throw EFCreateError("Cannot create file \"" + Path + "\"");
+  if (!Replace && OpenUnnamed()) return;
+  OpenTemporary();
+  if (Replace) CopyOwnership();
+}
+
+TNewFile::~TNewFile() { Discard(); }
+
+bool TNewFile::OpenUnnamed() {
+  // Naming an unnamed file goes through /proc; without it the temporary name serves.
+  static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
+  if (!canLink) return false;
+  const std::string dir = ExtractFilePath(FPath);
+  // Mode 0666 lets the kernel apply the umask, without a umask or chmod call per file.
+  FHandle = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (FHandle >= 0) return true;
+  if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
+  throw EFCreateError("Cannot create file \"" + FPath + "\"");
+}
+
+void TNewFile::OpenTemporary() {
+  RemoveStaleTemporariesOnce(ExtractFilePath(FPath));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    FTemp = TemporaryName(FPath);
+    FHandle = ::open(FTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (FHandle < 0 && errno == EEXIST) continue;
+    if (FHandle < 0) break;
+    // The lock marks the file as in use; a cleaner that removed it before the lock was
+    // taken leaves it without a name, and then another name is tried.
+    struct stat st {};
+    if (::flock(FHandle, LOCK_EX) == 0 && ::fstat(FHandle, &st) == 0 && st.st_nlink > 0) return;
+    ::close(FHandle);
+    FHandle = -1;
+  }
+  FTemp.clear();
+  throw EFCreateError("Cannot create file \"" + FPath + "\"");
+}
+
+void TNewFile::CopyOwnership() {
+  struct stat st {};
+  if (::stat(FPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  // Before any content is written, so a private file's new content is never readable by others.
+  if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)::fchown(FHandle, st.st_uid, st.st_gid);
+  (void)::fchmod(FHandle, st.st_mode & 07777);
+}
+
+void TNewFile::Write(const iovec* Parts, std::size_t Count) {
+  if (!FileWriteAllV(FHandle, Parts, Count)) throw EWriteError("Stream write error");
+}
+
+void TNewFile::Write(const void* Data, std::size_t Size) {
+  if (!FileWriteAll(FHandle, Data, Size)) throw EWriteError("Stream write error");
+}
+
+void TNewFile::Commit() {
+  const std::string createMessage = "Cannot create file \"" + FPath + "\"";
+  if (FSync && ::fsync(FHandle) != 0) throw EWriteError("Stream write error");
+  int moved = 0;
+  if (FTemp.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(FHandle);
+    moved = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, FPath.c_str(), AT_SYMLINK_FOLLOW);
+  } else {
+    const int closed = ::close(FHandle);
+    FHandle = -1;
+    if (closed != 0) throw EWriteError("Stream write error");
+    moved = FReplace ? ::rename(FTemp.c_str(), FPath.c_str()) : RenameNoReplace(FTemp.c_str(), FPath.c_str());
+  }
+  if (moved != 0) {
+    if (errno == EEXIST) throw EFileExists(createMessage);
+    throw EFCreateError(createMessage);
+  }
+  FTemp.clear();
+  if (FHandle >= 0 && ::close(FHandle) != 0) {
+    // The data may not have reached the file: take back the name just given.
+    FHandle = -1;
+    ::unlink(FPath.c_str());
+    throw EWriteError("Stream write error");
+  }
+  FHandle = -1;
+}
+
+void TNewFile::Discard() {
+  if (FHandle >= 0) ::close(FHandle);
+  FHandle = -1;
+  if (!FTemp.empty()) ::unlink(FTemp.c_str());
+  FTemp.clear();
+}

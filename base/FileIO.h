@@ -1,0 +1,72 @@
+#pragma once
+// Bounded reading of regular files and files that appear under their name only when complete.
+
+#include "base/Classes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/uio.h>
+
+// A regular file opened for reading, with the size it had when it was opened.
+class TFileReader : public TObject {
+public:
+  // Opens Path, following links. Raises EFOpenError when it cannot be opened or is a pipe,
+  // socket or device, and EReadError for a directory; nothing is read from such a file.
+  explicit TFileReader(const std::string& Path);
+  ~TFileReader() override;
+  TFileReader(const TFileReader&) = delete;
+  TFileReader& operator=(const TFileReader&) = delete;
+
+  // The size the file had when it was opened; no read goes past it.
+  std::uint64_t Size() const { return FSize; }
+  // Fills Buffer with Count bytes from offset At; EReadError unless all of them arrive.
+  void ReadAt(std::uint64_t At, void* Buffer, std::size_t Count) const;
+  // Fills the Count parts in order with the bytes from offset At on; EReadError unless all arrive.
+  void ReadAt(std::uint64_t At, const iovec* Parts, std::size_t Count) const;
+
+private:
+  std::string FPath;
+  int FHandle = -1;
+  std::uint64_t FSize = 0;
+};
+
+// The whole content of the regular file at Path. Raises what TFileReader raises, and
+// EReadError when the file holds more than MaxSize bytes (nothing is read then).
+std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize);
+
+// Writes all parts to the open file Handle, retrying short writes; false on failure.
+bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count);
+
+// A file that is written in full before it appears under its name, so the name never shows
+// a partial file. Without Replace an existing name is never replaced; with Replace the new
+// file takes over the permission bits (and, where allowed, the owner) of the one it replaces.
+// A file that is neither committed nor published is removed when the object goes.
+class TNewFile : public TObject {
+public:
+  // Creates the unnamed or temporary file in Path's directory; raises EFCreateError.
+  TNewFile(const std::string& Path, bool Replace, bool Sync);
+  ~TNewFile() override;
+  TNewFile(const TNewFile&) = delete;
+  TNewFile& operator=(const TNewFile&) = delete;
+
+  // Appends the parts; raises EWriteError.
+  void Write(const iovec* Parts, std::size_t Count);
+  // Appends Size bytes of Data; raises EWriteError.
+  void Write(const void* Data, std::size_t Size);
+  // Gives the file its name: EFileExists when the name is taken and Replace is false,
+  // EFCreateError or EWriteError on other failures.
+  void Commit();
+
+private:
+  bool OpenUnnamed();
+  void OpenTemporary();
+  void Discard();
+  void CopyOwnership();
+
+  std::string FPath;
+  std::string FTemp;
+  int FHandle = -1;
+  bool FReplace;
+  bool FSync;
+};

@@ -1,0 +1,137 @@
+#include "base/FileIO.h"
+
+#include "base/Exceptions.h"
+#include "base/SysUtils.h"
+#include "tests/common/TestSupport.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+using varnex_test::ReadFileBytes;
+using varnex_test::TempDir;
+using varnex_test::WriteFileBytes;
+
+namespace {
+
+std::set<std::string> Names(const std::string& Dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(Dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+struct stat StatOf(const std::string& Path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(Path.c_str(), &st), 0) << Path;
+  return st;
+}
+
+}  // namespace
+
+TEST(BoundedReader, ReadsRegularFilesAndRefusesEverythingElseWithoutReading) {
+  TempDir dir;
+  WriteFileBytes(dir / "f", "0123456789");
+  EXPECT_EQ(ReadFileBounded(dir / "f", 10), "0123456789");
+  EXPECT_THROW_MSG(ReadFileBounded(dir / "f", 9), EReadError,
+                   "Cannot read file \"" + (dir / "f") + "\". The file is too large");
+  const TFileReader reader(dir / "f");
+  char part[4] = {};
+  reader.ReadAt(6, part, 4);
+  EXPECT_EQ(std::string(part, 4), "6789");
+  // Nothing past the size the file had when it was opened.
+  EXPECT_THROW(reader.ReadAt(8, part, 4), EReadError);
+  EXPECT_THROW(TFileReader(dir / "missing"), EFOpenError);
+  EXPECT_THROW(TFileReader(dir.Path()), EReadError);
+  EXPECT_THROW_MSG(TFileReader("/dev/zero"), EFOpenError, "Cannot open file \"/dev/zero\". Not a regular file");
+  // A pipe whose writer stays open but never writes, reached through a link: refused at
+  // once; the alarm ends the test program should it block.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("pipe", (dir / "link").c_str()), 0);
+  const int writer = ::open((dir / "pipe").c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  ::alarm(20);
+  EXPECT_THROW(ReadFileBounded(dir / "link", 1 << 20), EFOpenError);
+  ::alarm(0);
+  ::close(writer);
+}
+
+TEST(BoundedReader, ScatteredReadsFillEveryPartInOrder) {
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < 5000; ++i) content += static_cast<char>('a' + i % 26);
+  WriteFileBytes(dir / "f", content);
+  const TFileReader reader(dir / "f");
+  // More parts than one system call takes, and empty ones among them.
+  std::vector<std::string> parts(2000);
+  std::vector<iovec> io;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    parts[i].assign(i % 3, '?');
+    io.push_back({parts[i].data(), parts[i].size()});
+  }
+  reader.ReadAt(7, io.data(), io.size());
+  std::string joined;
+  for (const auto& p : parts) joined += p;
+  EXPECT_EQ(joined, content.substr(7, joined.size()));
+}
+
+TEST(NewFile, ReplacingKeepsModeAndOwnerAndNoReplaceLeavesTheOldFile) {
+  TempDir dir;
+  WriteFileBytes(dir / "private.ini", "old");
+  ASSERT_EQ(::chmod((dir / "private.ini").c_str(), 0600), 0);
+  WriteFileSafely(dir / "private.ini", "new", 3, true, true);
+  EXPECT_EQ(ReadFileBytes(dir / "private.ini"), "new");
+  EXPECT_EQ(StatOf(dir / "private.ini").st_mode & 07777, 0600u);
+  WriteFileBytes(dir / "log", "log text");
+  WriteFileBytes(dir / "shared", "older");
+  ASSERT_EQ(::chmod((dir / "shared").c_str(), 0640), 0);
+  // Where the process may give files away (the tests run as root), the owner carries over too.
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((dir / "shared").c_str(), 4321, 4321), 0);
+  }
+  ASSERT_TRUE(CopyFile(dir / "log", dir / "shared", false));
+  EXPECT_EQ(ReadFileBytes(dir / "shared"), "log text");
+  EXPECT_EQ(StatOf(dir / "shared").st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(StatOf(dir / "shared").st_uid, 4321u);
+  }
+  // A new file is not published over an existing one, and no trace of it remains.
+  EXPECT_THROW(WriteFileSafely(dir / "shared", "x", 1, false, false), EFileExists);
+  EXPECT_EQ(ReadFileBytes(dir / "shared"), "log text");
+  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"private.ini", "log", "shared"}));
+}
+
+TEST(NewFile, IsInvisibleUntilCommittedAndGoneWhenAbandoned) {
+  TempDir dir;
+  {
+    TNewFile file(dir / "g.bmp", false, false);
+    file.Write("abc", 3);
+    EXPECT_FALSE(std::filesystem::exists(dir / "g.bmp"));
+    file.Commit();
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "g.bmp"), "abc");
+  {
+    TNewFile file(dir / "h.bmp", true, false);
+    file.Write("partial", 7);
+  }
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"g.bmp"});
+}
+
+TEST(NewFile, RemovesTemporariesThatNoWriterHolds) {
+  TempDir dir;
+  // Left by killed writers: removed by the next save that uses a temporary name.
+  WriteFileBytes(dir / ".Settings.ini.99999-0.vxtmp", "stale");
+  WriteFileBytes(dir / ".g.bmp.1-12.vxtmp", "stale");
+  // Held by a live writer, or not of this program's naming: kept.
+  WriteFileBytes(dir / ".a.bmp.2-3.vxtmp", "in use");
+  const int held = ::open((dir / ".a.bmp.2-3.vxtmp").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  for (const char* name : {".notes.2023-1", ".x.12-3.tmp", "..1-2.vxtmp", ".a.b-3.vxtmp"}) WriteFileBytes(dir / name, "mine");
+  WriteFileSafely(dir / "Settings.ini", "[s]", 3, true, true);
+  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{".a.bmp.2-3.vxtmp", ".notes.2023-1", ".x.12-3.tmp", "..1-2.vxtmp",
+                                                      ".a.b-3.vxtmp", "Settings.ini"}));
+  ::close(held);
+}
