@@ -29,6 +29,23 @@ inline TColor ToStored(TColor Color) {
   return ((Color & 0xFF) << 16) | (Color & 0xFF00) | ((Color >> 16) & 0xFF);
 }
 
+// The ink of two rows for a top-down visit: Above() holds the row above, Row() receives this
+// row's. Entry x + 1 stands for column x; entry 0 is never ink.
+template <typename T>
+class TInkRows {
+public:
+  explicit TInkRows(std::size_t Width)
+      : FBuffer(2 * (Width + 1), 0), FAbove(FBuffer.data()), FRow(FBuffer.data() + Width + 1) {}
+  T* Above() { return FAbove; }
+  T* Row() { return FRow; }
+  void Next() { std::swap(FAbove, FRow); }
+
+private:
+  std::vector<T> FBuffer;
+  T* FAbove;
+  T* FRow;
+};
+
 // The colours of the rule in stored byte order.
 struct TRuleColours {
   TColor Bg;
@@ -131,15 +148,13 @@ void RuleRows24(TBitmap& Bitmap, std::size_t Offset, int Width, const TRuleColou
   const std::size_t width = static_cast<std::size_t>(Width);
   // The rows are visited top-down; each row's ink is noted before it is overwritten, so
   // the highlight reads the source's classes exactly as the bottom-up, right-to-left
-  // visit would. Entry x + 1 holds the ink of column x; entry 0 is never ink.
-  std::vector<std::uint8_t> inkBuffers(2 * (width + 1), 0);
-  std::uint8_t* aboveInk = inkBuffers.data();
-  std::uint8_t* rowInk = aboveInk + width + 1;
+  // visit would.
+  TInkRows<std::uint8_t> ink(width);
   for (int y = 0; y < Bitmap.Height(); ++y) {
     std::uint8_t* row = Bitmap.ScanLine(y);
     if (Offset != 0) std::memcpy(row + Offset, row, 3 * width);
-    RuleRow(row + Offset, width, aboveInk, rowInk, Colours, simd);
-    std::swap(aboveInk, rowInk);
+    RuleRow(row + Offset, width, ink.Above(), ink.Row(), Colours, simd);
+    ink.Next();
   }
 }
 
@@ -156,12 +171,11 @@ void RuleRowsIndexed(TBitmap& Bitmap, int Width, TColor Bg, TColor LightColor, T
   // Indexed by ink * 2 + ink above-left.
   const std::uint32_t out[4] = {Bitmap.PixelValue(Bg), Bitmap.PixelValue(LightColor), Bitmap.PixelValue(ShadowColor),
                                 Bitmap.PixelValue(ShadowColor)};
-  const std::size_t width = static_cast<std::size_t>(Width);
-  std::vector<std::uint8_t> inkBuffers(2 * (width + 1), 0);
-  std::uint8_t* aboveInk = inkBuffers.data();
-  std::uint8_t* rowInk = aboveInk + width + 1;
+  TInkRows<std::uint8_t> inkRows(static_cast<std::size_t>(Width));
   for (int y = 0; y < Bitmap.Height(); ++y) {
     std::uint8_t* row = Bitmap.ScanLine(y);
+    std::uint8_t* rowInk = inkRows.Row();
+    const std::uint8_t* aboveInk = inkRows.Above();
     for (int x = 0; x < Width; ++x) {
       const unsigned ink = inkOf[bits == 8 ? row[x] : BmpReadPacked(row, x, bits)];
       rowInk[x + 1] = static_cast<std::uint8_t>(ink);
@@ -171,7 +185,7 @@ void RuleRowsIndexed(TBitmap& Bitmap, int Width, TColor Bg, TColor LightColor, T
       else
         BmpWritePacked(row, Width + x, bits, value);
     }
-    std::swap(aboveInk, rowInk);
+    inkRows.Next();
   }
 }
 
@@ -183,13 +197,11 @@ void RuleRowsThroughColours(TBitmap& Bitmap, int Width, const TRuleColours& Colo
   work.SetHeight(1);
   const bool simd = UseSimd();
   const std::size_t width = static_cast<std::size_t>(Width);
-  std::vector<std::uint8_t> inkBuffers(2 * (width + 1), 0);
-  std::uint8_t* aboveInk = inkBuffers.data();
-  std::uint8_t* rowInk = aboveInk + width + 1;
+  TInkRows<std::uint8_t> ink(width);
   for (int y = 0; y < Bitmap.Height(); ++y) {
     work.Canvas()->Draw(0, -y, Bitmap);
-    RuleRow(work.ScanLine(0), width, aboveInk, rowInk, Colours, simd);
-    std::swap(aboveInk, rowInk);
+    RuleRow(work.ScanLine(0), width, ink.Above(), ink.Row(), Colours, simd);
+    ink.Next();
     Bitmap.Canvas()->CopyRect(TRect{Width, y, 2 * Width, y + 1}, *work.Canvas(), TRect{0, 0, Width, 1});
   }
 }
@@ -250,15 +262,13 @@ void AddAlphaDisabledImage(TBitmap& Bitmap, TBitmap& Work, TColor LightColor, TC
   ReadBmpAlpha(Bitmap.ScanLine(height - 1), bits, mask, 0, 1, &rule.BgAlpha);
   Bitmap.SetWidth(2 * width);
   std::vector<std::uint32_t> alpha(static_cast<std::size_t>(width));
-  std::vector<std::uint32_t> inkBuffers(2 * (static_cast<std::size_t>(width) + 1), 0);
-  std::uint32_t* aboveInk = inkBuffers.data();
-  std::uint32_t* rowInk = aboveInk + width + 1;
+  TInkRows<std::uint32_t> ink(static_cast<std::size_t>(width));
   for (int y = 0; y < height; ++y) {
     ReadBmpAlpha(Bitmap.ScanLine(y), bits, mask, 0, width, alpha.data());
-    AlphaRuleRow(Work.ScanLine(y), alpha.data(), width, aboveInk, rowInk, rule);
+    AlphaRuleRow(Work.ScanLine(y), alpha.data(), width, ink.Above(), ink.Row(), rule);
     Bitmap.Canvas()->CopyRect(TRect{width, y, 2 * width, y + 1}, *Work.Canvas(), TRect{0, y, width, y + 1});
     WriteBmpAlpha(Bitmap.ScanLine(y), bits, mask, width, width, alpha.data());
-    std::swap(aboveInk, rowInk);
+    ink.Next();
   }
 }
 
