@@ -77,10 +77,11 @@ bool UseSimd() {
 
 #ifdef VARNEX_RULE_SSSE3
 
-// Rewrites four pixels per step with SSSE3 and returns the column where it stopped. Each
-// step loads sixteen bytes, so it stops while at least six pixels remain, and stores
-// twelve: a store that overlapped the next load would stall it.
-__attribute__((target("ssse3"))) std::size_t RuleRowSsse3(std::uint8_t* P, std::size_t Width,
+// Writes four pixels per step with SSSE3 and returns the column where it stopped. Each step
+// loads sixteen bytes of In, so it stops while at least six pixels remain, and stores twelve
+// to Out: when Out is In, a store that overlapped the next load would stall it.
+__attribute__((target("ssse3"))) std::size_t RuleRowSsse3(const std::uint8_t* In, std::uint8_t* Out,
+                                                         std::size_t Width,
                                                          const std::uint8_t* AboveInk, std::uint8_t* RowInk,
                                                          const TRuleColours Colours) {
   const __m128i unpack = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
@@ -93,8 +94,8 @@ __attribute__((target("ssse3"))) std::size_t RuleRowSsse3(std::uint8_t* P, std::
   const __m128i zero = _mm_setzero_si128();
   const __m128i one = _mm_set1_epi8(1);
   std::size_t x = 0;
-  for (; x + 6 <= Width; x += 4, P += 12) {
-    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+  for (; x + 6 <= Width; x += 4, In += 12, Out += 12) {
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In));
     const __m128i px = _mm_shuffle_epi8(raw, unpack);
     const __m128i paper = _mm_or_si128(_mm_cmpeq_epi32(px, bg), _mm_cmpeq_epi32(px, white));
     std::int32_t aboveBytes;
@@ -104,9 +105,9 @@ __attribute__((target("ssse3"))) std::size_t RuleRowSsse3(std::uint8_t* P, std::
     const __m128i onPaper = _mm_or_si128(_mm_and_si128(above, light), _mm_andnot_si128(above, bg));
     const __m128i out = _mm_or_si128(_mm_and_si128(paper, onPaper), _mm_andnot_si128(paper, shadow));
     const __m128i packed = _mm_shuffle_epi8(out, pack);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(P), packed);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(Out), packed);
     const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
-    std::memcpy(P + 8, &last, 4);
+    std::memcpy(Out + 8, &last, 4);
     const std::int32_t inks = _mm_cvtsi128_si32(_mm_andnot_si128(_mm_shuffle_epi8(paper, inkBytes), one));
     std::memcpy(RowInk + x + 1, &inks, 4);
   }
@@ -114,12 +115,13 @@ __attribute__((target("ssse3"))) std::size_t RuleRowSsse3(std::uint8_t* P, std::
 }
 #endif
 
-// Rewrites one row from column X on, one pixel at a time.
-void RuleRowFrom(std::size_t X, std::uint8_t* Row, std::size_t Width, const std::uint8_t* AboveInk,
-                 std::uint8_t* RowInk, const TRuleColours Colours) {
-  std::uint8_t* p = Row + 3 * X;
-  for (; X < Width; ++X, p += 3) {
-    const TColor c = static_cast<TColor>(p[0]) | (static_cast<TColor>(p[1]) << 8) | (static_cast<TColor>(p[2]) << 16);
+// Writes one row from column X on, one pixel at a time; Out may be In.
+void RuleRowFrom(std::size_t X, const std::uint8_t* In, std::uint8_t* Out, std::size_t Width,
+                 const std::uint8_t* AboveInk, std::uint8_t* RowInk, const TRuleColours Colours) {
+  const std::uint8_t* q = In + 3 * X;
+  std::uint8_t* p = Out + 3 * X;
+  for (; X < Width; ++X, p += 3, q += 3) {
+    const TColor c = static_cast<TColor>(q[0]) | (static_cast<TColor>(q[1]) << 8) | (static_cast<TColor>(q[2]) << 16);
     unsigned ink;
     const TColor out = Classify(c, AboveInk[X], ink, Colours);
     RowInk[X + 1] = static_cast<std::uint8_t>(ink);
@@ -129,20 +131,20 @@ void RuleRowFrom(std::size_t X, std::uint8_t* Row, std::size_t Width, const std:
   }
 }
 
-// Rewrites one row, with SSSE3 where the processor has it.
-void RuleRow(std::uint8_t* Row, std::size_t Width, const std::uint8_t* AboveInk, std::uint8_t* RowInk,
-             const TRuleColours Colours, bool Simd) {
+// Writes the rule's image of one row of In to Out (which may be In), with SSSE3 where the processor has it.
+void RuleRow(const std::uint8_t* In, std::uint8_t* Out, std::size_t Width, const std::uint8_t* AboveInk,
+             std::uint8_t* RowInk, const TRuleColours Colours, bool Simd) {
   std::size_t x = 0;
 #ifdef VARNEX_RULE_SSSE3
-  if (Simd) x = RuleRowSsse3(Row, Width, AboveInk, RowInk, Colours);
+  if (Simd) x = RuleRowSsse3(In, Out, Width, AboveInk, RowInk, Colours);
 #else
   (void)Simd;
 #endif
-  RuleRowFrom(x, Row, Width, AboveInk, RowInk, Colours);
+  RuleRowFrom(x, In, Out, Width, AboveInk, RowInk, Colours);
 }
 
-// Rewrites Width pixels from byte Offset of every row of a 24-bit bitmap by the rule; with an
-// Offset past 0 each row's first Width pixels are copied there first.
+// Writes the rule's image of the first Width pixels of every row of a 24-bit bitmap from byte
+// Offset of the row on; with Offset 0 the pixels are rewritten in place.
 void RuleRows24(TBitmap& Bitmap, std::size_t Offset, int Width, const TRuleColours& Colours) {
   const bool simd = UseSimd();
   const std::size_t width = static_cast<std::size_t>(Width);
@@ -152,8 +154,7 @@ void RuleRows24(TBitmap& Bitmap, std::size_t Offset, int Width, const TRuleColou
   TInkRows<std::uint8_t> ink(width);
   for (int y = 0; y < Bitmap.Height(); ++y) {
     std::uint8_t* row = Bitmap.ScanLine(y);
-    if (Offset != 0) std::memcpy(row + Offset, row, 3 * width);
-    RuleRow(row + Offset, width, ink.Above(), ink.Row(), Colours, simd);
+    RuleRow(row, row + Offset, width, ink.Above(), ink.Row(), Colours, simd);
     ink.Next();
   }
 }
@@ -200,7 +201,7 @@ void RuleRowsThroughColours(TBitmap& Bitmap, int Width, const TRuleColours& Colo
   TInkRows<std::uint8_t> ink(width);
   for (int y = 0; y < Bitmap.Height(); ++y) {
     work.Canvas()->Draw(0, -y, Bitmap);
-    RuleRow(work.ScanLine(0), width, ink.Above(), ink.Row(), Colours, simd);
+    RuleRow(work.ScanLine(0), work.ScanLine(0), width, ink.Above(), ink.Row(), Colours, simd);
     ink.Next();
     Bitmap.Canvas()->CopyRect(TRect{Width, y, 2 * Width, y + 1}, *work.Canvas(), TRect{0, 0, Width, 1});
   }
@@ -260,7 +261,7 @@ void AddAlphaDisabledImage(TBitmap& Bitmap, TBitmap& Work, TColor LightColor, TC
   const std::uint32_t mask = Bitmap.BitMasks()[3];
   TAlphaRule rule{GetPixelColor(Work.ScanLine(height - 1), 0), 0, LightColor, ShadowColor};
   ReadBmpAlpha(Bitmap.ScanLine(height - 1), bits, mask, 0, 1, &rule.BgAlpha);
-  Bitmap.SetWidth(2 * width);
+  Bitmap.SetWidth(2 * width);  // nothing to do when it is already that wide
   std::vector<std::uint32_t> alpha(static_cast<std::size_t>(width));
   TInkRows<std::uint32_t> ink(static_cast<std::size_t>(width));
   for (int y = 0; y < height; ++y) {
@@ -290,6 +291,7 @@ TGlyphConvertCommand::TGlyphConvertCommand(const std::string& FileName, TColor L
 
 void TGlyphConvertCommand::Execute() {
   const auto bitmap = std::make_unique<TBitmap>();
+  // The glyph is read with room for its disabled image, so no row has to move to make it.
   LoadGlyph(*bitmap);
   AddDisabledImage(*bitmap);
   SaveGlyph(*bitmap);
@@ -297,7 +299,7 @@ void TGlyphConvertCommand::Execute() {
 
 void TGlyphConvertCommand::LoadGlyph(TBitmap& Bitmap) {
   try {
-    Bitmap.LoadFromFile(FileName);
+    Bitmap.LoadWidenedFromFile(FileName);
   } catch (const EStreamError&) {
     throw EGlyphConvertError("Cannot load glyph from file: " + FileName);
   } catch (const EInvalidGraphic&) {
@@ -307,10 +309,17 @@ void TGlyphConvertCommand::LoadGlyph(TBitmap& Bitmap) {
 
 void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
   const int width = Bitmap.Width();
-  if (width == 0) return;
-  const int height = Bitmap.Height();
-  if (height == 0) return;
+  if (width == 0 || Bitmap.Height() == 0) return;
   if (width > INT32_MAX / 2) throw EOutOfResources("Bitmap is too large");
+  // The bitmap widens in place and the right half is made from the left one row by row.
+  Bitmap.SetWidth(2 * width);
+  DrawDisabledHalf(Bitmap, LightColor, ShadowColor);
+}
+
+void DrawDisabledHalf(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
+  const int width = Bitmap.Width() / 2;
+  const int height = Bitmap.Height();
+  if (width == 0 || height == 0) return;
   if (BmpHasAlpha(Bitmap.BitCount(), Bitmap.BitMasks())) {
     const auto work = std::make_unique<TBitmap>();
     work->SetPixelFormat(pf24bit);
@@ -322,8 +331,6 @@ void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
   }
   // The background as the source's bottom-left pixel reads in 24 bits.
   const TColor bg = Bitmap.Canvas()->Pixel(0, height - 1);
-  // The bitmap widens in place and the right half is made from the left one row by row.
-  Bitmap.SetWidth(2 * width);
   const TRuleColours colours{ToStored(bg), ToStored(LightColor), ToStored(ShadowColor)};
   if (Bitmap.BitCount() == 24)
     RuleRows24(Bitmap, 3 * static_cast<std::size_t>(width), width, colours);
@@ -333,7 +340,7 @@ void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
     RuleRowsThroughColours(Bitmap, width, colours);
 }
 
-void TGlyphConvertCommand::AddDisabledImage(TBitmap& Bitmap) { ::AddDisabledImage(Bitmap, LightColor, ShadowColor); }
+void TGlyphConvertCommand::AddDisabledImage(TBitmap& Bitmap) { DrawDisabledHalf(Bitmap, LightColor, ShadowColor); }
 
 void TGlyphConvertCommand::SaveGlyph(TBitmap& Bitmap) {
   const std::string target = IncludeTrailingPathDelimiter(OutputDir) + ExtractFileName(FileName);

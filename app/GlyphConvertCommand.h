@@ -19,6 +19,9 @@ void MakeDisabledImage(TBitmap& Work, TColor LightColor, TColor ShadowColor);
 
 // Widens Bitmap to twice its width with its disabled image on the right; an empty bitmap stays as it is.
 void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor);
+// Draws the disabled image of the glyph in the left half of an already widened Bitmap into its
+// right half; an empty bitmap stays as it is.
+void DrawDisabledHalf(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor);
 
 // Converts one source file: the source on the left, its disabled image on the right.
 class TGlyphConvertCommand : public TObject {
@@ -31,7 +34,9 @@ public:
   void Execute();
 
 private:
+  // Reads the glyph into the left half of a bitmap twice its width.
   void LoadGlyph(TBitmap& Bitmap);
+  // Draws the disabled image into the right half.
   void AddDisabledImage(TBitmap& Bitmap);
   void SaveGlyph(TBitmap& Bitmap);
 

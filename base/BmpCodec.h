@@ -120,8 +120,9 @@ inline void BmpWritePacked(std::uint8_t* Row, int X, int BitCount, unsigned Valu
 }
 
 // Decodes a BMP file, checking the headers before any pixel is read; raises
-// EInvalidGraphic naming the fault, or what the source raises when it cannot read.
-TBmpImage DecodeBmp(TBmpSource& Source);
+// EInvalidGraphic naming the fault, or what the source raises when it cannot read. With Widen
+// a non-empty image comes back twice as wide, its new columns zero, its rows already in place.
+TBmpImage DecodeBmp(TBmpSource& Source, bool Widen = false);
 
 // True when pixels of this depth and these masks carry an alpha channel (a 16- or 32-bit alpha mask).
 bool BmpHasAlpha(int BitCount, const std::array<std::uint32_t, 4>& Masks);

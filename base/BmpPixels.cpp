@@ -66,6 +66,7 @@ void TPixelBuffer::AllocateZeroed(std::size_t Size) {
   // Large blocks come straight from the system already cleared, so calloc skips the clearing.
   std::uint8_t* data = Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::calloc(Size, 1));
   if (Size > 0 && data == nullptr) throw std::bad_alloc();
+  PreferHugePages(data, Size);
   std::free(FData);
   FData = data;
   FSize = Size;

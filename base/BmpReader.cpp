@@ -192,21 +192,26 @@ std::size_t ReadPalette(TBmpSource& Source, const THeaderInfo& h, std::size_t At
   return static_cast<std::size_t>(end);
 }
 
-// Reads the rows straight into their place in the image, bottom-up files in reverse.
-void ReadUncompressed(TBmpSource& Source, std::size_t Offset, TBmpImage& Image) {
-  const std::uint64_t needed = static_cast<std::uint64_t>(Image.Stride) * static_cast<std::uint64_t>(Image.Height);
+// Reads the rows straight into their place in the image, bottom-up files in reverse. Each row
+// takes FileStride bytes of the file; any room the image's stride leaves past them stays zero.
+void ReadUncompressed(TBmpSource& Source, std::size_t Offset, std::size_t FileStride, TBmpImage& Image) {
+  const std::uint64_t needed = static_cast<std::uint64_t>(FileStride) * static_cast<std::uint64_t>(Image.Height);
   if (Source.Size() - Offset < needed) Reject("Bitmap pixel data is truncated");
-  Image.Pixels.Allocate(static_cast<std::size_t>(needed));
+  const std::size_t bytes = Image.Stride * static_cast<std::size_t>(Image.Height);
+  if (FileStride == Image.Stride)
+    Image.Pixels.Allocate(bytes);
+  else
+    Image.Pixels.AllocateZeroed(bytes);
   std::vector<iovec> rows(static_cast<std::size_t>(Image.Height));
   for (int fileRow = 0; fileRow < Image.Height; ++fileRow) {
     const int y = Image.TopDown ? fileRow : Image.Height - 1 - fileRow;
     rows[static_cast<std::size_t>(fileRow)] = {Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride,
-                                               Image.Stride};
+                                               FileStride};
   }
   Source.Read(Offset, rows.data(), rows.size());
   for (int y = 0; y < Image.Height; ++y)
     ClearRowTail(Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride, Image.Width, Image.BitCount,
-                 Image.Stride);
+                 FileStride);
 }
 
 // Decodes RLE8 or RLE4 data; rows arrive bottom-up and pixels skipped by a delta stay 0.
@@ -317,7 +322,7 @@ constexpr std::size_t kHeadBytes = 8192;
 
 }  // namespace
 
-TBmpImage DecodeBmp(TBmpSource& Source) {
+TBmpImage DecodeBmp(TBmpSource& Source, bool Widen) {
   const std::size_t probe = static_cast<std::size_t>(std::min<std::uint64_t>(Source.Size(), kHeadBytes));
   const TBytes head{Source.Head(probe), probe};
   TBmpImage image;
@@ -327,12 +332,16 @@ TBmpImage DecodeBmp(TBmpSource& Source) {
   const std::size_t masksEnd = ReadMasks(head, h, image);
   ReadPalette(Source, h, masksEnd, image);
   if (image.Width == 0 || image.Height == 0) return image;
+  // A widened image lays its rows out at the wider stride from the start, so nothing moves later.
+  const std::size_t fileStride = image.Stride;
+  if (Widen) image.Stride = static_cast<std::size_t>(BmpStride(2 * h.Width, h.BitCount));
   if (h.Compression == kBmpRle8 || h.Compression == kBmpRle4) {
     const std::size_t all = static_cast<std::size_t>(Source.Size());
     TRleDecoder(TBytes{Source.Head(all), all}, h.PixelOffset, image).Run();
   } else {
-    ReadUncompressed(Source, h.PixelOffset, image);
+    ReadUncompressed(Source, h.PixelOffset, fileStride, image);
   }
+  if (Widen) image.Width *= 2;
   return image;
 }
 

@@ -79,12 +79,16 @@ void TBitmap::Assign(const TBitmap& Source) {
   if (&Source != this) FImage = Source.FImage;
 }
 
-void TBitmap::LoadFromFile(const std::string& FileName) {
+void TBitmap::Load(const std::string& FileName, bool Widen) {
   const TFileReader file(FileName);
   if (file.Size() > kMaxFileBytes) throw EInvalidGraphic("Bitmap file is too large");
   TFileSource source(file);
-  FImage = DecodeBmp(source);
+  FImage = DecodeBmp(source, Widen);
 }
+
+void TBitmap::LoadFromFile(const std::string& FileName) { Load(FileName, false); }
+
+void TBitmap::LoadWidenedFromFile(const std::string& FileName) { Load(FileName, true); }
 
 void TBitmap::LoadFromMemory(const std::uint8_t* Data, std::size_t Size) { FImage = DecodeBmp(Data, Size); }
 

@@ -60,6 +60,9 @@ public:
   // Reads a BMP file; raises EFOpenError or EReadError when it cannot be read and
   // EInvalidGraphic when it is not a valid bitmap. On failure the bitmap is unchanged.
   void LoadFromFile(const std::string& FileName);
+  // Reads a BMP file into the left half of a bitmap twice its width, the new columns zero: what
+  // LoadFromFile and then SetWidth(2 * Width()) give, without moving any row. An empty image stays as it is.
+  void LoadWidenedFromFile(const std::string& FileName);
   // Reads a BMP file held in memory; raises EInvalidGraphic when it is not a valid bitmap.
   void LoadFromMemory(const std::uint8_t* Data, std::size_t Size);
   // Writes the bitmap as a BMP file, which appears under its name only when complete.
@@ -107,6 +110,7 @@ public:
 private:
   friend class TCanvas;
   void Resize(int NewWidth, int NewHeight);
+  void Load(const std::string& FileName, bool Widen);
 
   TBmpImage FImage;
   TCanvas FCanvas;

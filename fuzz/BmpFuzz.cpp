@@ -1,6 +1,6 @@
-// Feeds arbitrary bytes to the BMP reader, from memory and through a file, widens what it
-// accepts the way the glyph command does, and checks that the writer's output reads back
-// to the same bitmap.
+// Feeds arbitrary bytes to the BMP reader, from memory and through a file (also with room to
+// widen), widens what it accepts the way the glyph command does, and checks that the writer's
+// output reads back to the same bitmap.
 
 #include "app/GlyphConvertCommand.h"
 #include "base/Graphics.h"
@@ -33,6 +33,16 @@ bool SameBitmap(const TBitmap& A, const TBitmap& B) {
   return true;
 }
 
+// A read with room to widen must give what a read and then a widening give.
+void CheckWidenedRead(const std::string& Path, const TBitmap& FromMemory) {
+  if (std::int64_t{FromMemory.Width()} * FromMemory.Height() > kMaxWidenedPixels) return;
+  TBitmap widened, expected;
+  widened.LoadWidenedFromFile(Path);
+  expected.Assign(FromMemory);
+  if (expected.Height() > 0) expected.SetWidth(2 * expected.Width());
+  if (!SameBitmap(widened, expected)) __builtin_trap();
+}
+
 // Reads the same bytes through the file reader, which takes the head and the rows in
 // separate reads; it must agree with the reader of memory on every input.
 void CheckFileRead(const std::uint8_t* Data, std::size_t Size, const TBitmap* FromMemory) {
@@ -47,6 +57,7 @@ void CheckFileRead(const std::uint8_t* Data, std::size_t Size, const TBitmap* Fr
       loaded = false;
     }
     if (loaded != (FromMemory != nullptr) || (loaded && !SameBitmap(fromFile, *FromMemory))) __builtin_trap();
+    if (loaded) CheckWidenedRead("/proc/self/fd/" + std::to_string(fd), *FromMemory);
   }
   ::close(fd);
 }

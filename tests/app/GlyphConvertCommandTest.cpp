@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 using varnex_test::BuildBmp;
+using varnex_test::JunkInRowPadding;
 using varnex_test::ReadFileBytes;
 using varnex_test::TBmpFixture;
 using varnex_test::TempDir;
@@ -165,6 +166,36 @@ TEST(DisabledImage, WideningInPlaceGivesTheBytesOfTheWorkImageRouteInEveryFormat
     AddDisabledImage(widened, light, shadow);
     WidenThroughWorkImage(expected, light, shadow);
     ASSERT_EQ(widened.SaveToMemory(), expected.SaveToMemory()) << "round " << round << ", " << f.BitCount << " bits";
+  }
+}
+
+TEST_F(GlyphCommand, ReadingWithRoomToWidenGivesTheBytesOfALoadThenAWidening) {
+  std::mt19937 random(4096);
+  for (int round = 0; round < 80; ++round) {
+    TBmpFixture f;
+    f.BitCount = std::array{1, 4, 8, 16, 24, 32}[random() % 6];
+    f.Width = 1 + static_cast<int>(random() % 23);
+    f.Height = 1 + static_cast<int>(random() % 5);
+    f.TopDown = random() % 2 == 0;
+    if (f.BitCount <= 8) f.Palette = {0xFF00FF, kWhite, 0x123456};
+    if (f.BitCount == 1) f.Palette.pop_back();
+    if (f.BitCount == 32 && random() % 2 == 0) {
+      f.Compression = 6;  // with an alpha mask
+      f.Masks = {0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
+    }
+    for (int i = 0; i < f.Width * f.Height; ++i)
+      f.Pixels.push_back(f.BitCount <= 8 ? static_cast<std::uint32_t>(random() % f.Palette.size())
+                                         : static_cast<std::uint32_t>(random()) & (f.BitCount == 16 ? 0x7FFFu : ~0u));
+    std::string bytes = BuildBmp(f);
+    JunkInRowPadding(bytes, f);
+    const std::string name = "g" + std::to_string(round) + ".bmp";
+    Convert(Write(name, bytes), 0x00C0C0, 0x404040);
+    TBitmap expected;
+    expected.LoadFromFile(Source(name));
+    AddDisabledImage(expected, 0x00C0C0, 0x404040);
+    const std::vector<std::uint8_t> want = expected.SaveToMemory();
+    ASSERT_EQ(ReadFileBytes(Out() + "/" + name), std::string(want.begin(), want.end()))
+        << "round " << round << ", " << f.BitCount << " bits";
   }
 }
 

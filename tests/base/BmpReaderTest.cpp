@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 using varnex_test::BuildBmp;
+using varnex_test::JunkInRowPadding;
 using varnex_test::Paletted;
 using varnex_test::TBmpFixture;
 using varnex_test::TempDir;
@@ -225,4 +226,42 @@ TEST(BmpReader, FilesAreCheckedBeforeTheirPixelsAreRead) {
   ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0600), 0);
   EXPECT_THROW(b.LoadFromFile(dir / "pipe.bmp"), EFOpenError);
   EXPECT_EQ(b.Width(), 0);
+}
+
+TEST(BmpReader, AWidenedLoadGivesTheBytesOfALoadThenAWidening) {
+  TempDir dir;
+  std::vector<std::pair<std::string, TBmpFixture>> cases;
+  for (const int bits : {1, 4, 8, 16, 24, 32})
+    for (const bool topDown : {false, true}) {
+      TBmpFixture f = Paletted(bits, {0x0000FF, 0x00FF00}, 5, 3, {});
+      if (bits > 8) f.Palette.clear();
+      f.TopDown = topDown;
+      for (std::uint32_t i = 0; i < 15; ++i) f.Pixels.push_back((i * 2654435761u) & (bits == 32 ? ~0u : (1u << bits) - 1));
+      cases.emplace_back(BuildBmp(f), f);
+      JunkInRowPadding(cases.back().first, f);
+    }
+  TBmpFixture rle = Paletted(8, {0x0000FF, 0x00FF00}, 4, 3, {});
+  rle.Compression = 1;
+  rle.UseRawPixels = true;
+  rle.RawPixels = std::string("\x04\x01\x00\x00\x00\x02\x01\x01\x02\x00\x00\x01", 12);  // a delta skips row 2
+  cases.emplace_back(BuildBmp(rle), rle);
+  TBmpFixture noRows = Paletted(8, {0x0000FF}, 6, 0, {});
+  cases.emplace_back(BuildBmp(noRows), noRows);
+  for (const auto& [bytes, f] : cases) {
+    WriteFileBytes(dir / "f.bmp", bytes);
+    TBitmap widened, expected;
+    widened.LoadWidenedFromFile(dir / "f.bmp");
+    expected.LoadFromFile(dir / "f.bmp");
+    if (expected.Height() > 0) expected.SetWidth(2 * expected.Width());
+    ASSERT_EQ(widened.Width(), f.Height == 0 ? f.Width : 2 * f.Width) << f.BitCount << " bits";
+    ASSERT_EQ(widened.SaveToMemory(), expected.SaveToMemory()) << f.BitCount << " bits, top-down " << f.TopDown;
+  }
+  // A file that fails leaves the bitmap as it was.
+  std::string shortFile = cases.front().first;
+  shortFile.resize(shortFile.size() - 1);
+  WriteFileBytes(dir / "short.bmp", shortFile);
+  TBitmap kept;
+  kept.LoadWidenedFromFile(dir / "f.bmp");
+  EXPECT_THROW_MSG(kept.LoadWidenedFromFile(dir / "short.bmp"), EInvalidGraphic, "Bitmap pixel data is truncated");
+  EXPECT_EQ(kept.Width(), 6);
 }

@@ -103,6 +103,18 @@ inline std::string BuildBmp(const TBmpFixture& F) {
   return file + header + pixels;
 }
 
+// Fills the bits past each row's last pixel, which the reader must clear, with ones.
+inline void JunkInRowPadding(std::string& Bytes, const TBmpFixture& F) {
+  const std::size_t offset = static_cast<std::uint8_t>(Bytes[10]) | (static_cast<std::uint8_t>(Bytes[11]) << 8);
+  const std::size_t usedBits = static_cast<std::size_t>(F.Width) * static_cast<std::size_t>(F.BitCount);
+  const std::size_t stride = (usedBits + 31) / 32 * 4;
+  for (std::int32_t row = 0; row < F.Height; ++row) {
+    char* p = Bytes.data() + offset + static_cast<std::size_t>(row) * stride;
+    if (usedBits % 8 != 0) p[usedBits / 8] = static_cast<char>(p[usedBits / 8] | (0xFF >> (usedBits % 8)));
+    for (std::size_t i = (usedBits + 7) / 8; i < stride; ++i) p[i] = '\xA5';
+  }
+}
+
 // A palette-format fixture of the given depth, table, size and top-down pixel indexes.
 inline TBmpFixture Paletted(int BitCount, std::vector<std::uint32_t> Palette, int Width, int Height,
                             std::vector<std::uint32_t> Pixels) {
