@@ -51,13 +51,16 @@ for ((i = 0; i < count; i++)); do
 done
 
 now() { date +%s%N; }
-# Both take the folder of their round; neither deletes anything.
+# Both take the folder of their round; neither deletes anything. Each starts after a
+# sync, so the write-back of the files the other one made is not timed against it.
 run_convert() {
+  sync
   local start; start=$(now)
   "$tool" --output "$1/out" --log "$1/Log.txt" "$work"/src/*.bmp > /dev/null
   echo $(($(now) - start))
 }
 run_cp() {
+  sync
   local start; start=$(now)
   cp -r "$work/src" "$1/copy"
   echo $(($(now) - start))
