@@ -54,6 +54,9 @@ public:
   void Resize(std::size_t Size);
 
 private:
+  // Takes a fresh block of Size bytes in place of the current one; a null block raises.
+  void Adopt(std::uint8_t* Data, std::size_t Size);
+
   std::uint8_t* FData = nullptr;
   std::size_t FSize = 0;
 };

@@ -53,23 +53,21 @@ TPixelBuffer::TPixelBuffer(const TPixelBuffer& Other) {
 
 TPixelBuffer::~TPixelBuffer() { std::free(FData); }
 
-void TPixelBuffer::Allocate(std::size_t Size) {
-  std::uint8_t* data = Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::malloc(Size));
-  if (Size > 0 && data == nullptr) throw std::bad_alloc();
-  PreferHugePages(data, Size);
+void TPixelBuffer::Adopt(std::uint8_t* Data, std::size_t Size) {
+  if (Size > 0 && Data == nullptr) throw std::bad_alloc();
+  PreferHugePages(Data, Size);
   std::free(FData);
-  FData = data;
+  FData = Data;
   FSize = Size;
+}
+
+void TPixelBuffer::Allocate(std::size_t Size) {
+  Adopt(Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::malloc(Size)), Size);
 }
 
 void TPixelBuffer::AllocateZeroed(std::size_t Size) {
   // Large blocks come straight from the system already cleared, so calloc skips the clearing.
-  std::uint8_t* data = Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::calloc(Size, 1));
-  if (Size > 0 && data == nullptr) throw std::bad_alloc();
-  PreferHugePages(data, Size);
-  std::free(FData);
-  FData = data;
-  FSize = Size;
+  Adopt(Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::calloc(Size, 1)), Size);
 }
 
 void TPixelBuffer::Resize(std::size_t Size) {
