@@ -169,6 +169,22 @@ int RenameNoReplace(const char* From, const char* To) {
   return 0;
 }
 
+// Names the unnamed file Handle as Path; fails with EEXIST when Path exists. Linking the
+// handle itself spares the kernel a walk through /proc; kernels before 6.10 allow that
+// only to a process that may read any file, and then /proc serves instead.
+int LinkUnnamed(int Handle, const std::string& Path) {
+  static std::atomic<bool> handleLinks{true};
+  if (handleLinks.load(std::memory_order_relaxed)) {
+    if (::linkat(Handle, "", AT_FDCWD, Path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT) return -1;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(Handle);
+  const int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Path.c_str(), AT_SYMLINK_FOLLOW);
+  // The handle was refused, not the folder: /proc names the same file.
+  if (linked == 0) handleLinks.store(false, std::memory_order_relaxed);
+  return linked;
+}
+
 // The name of a new temporary file beside Path; long names are shortened to stay within the limit.
 std::string TemporaryName(const std::string& Path) {
   static std::atomic<unsigned> counter{0};
@@ -242,8 +258,7 @@ void TNewFile::Commit() {
   if (FSync && ::fsync(FHandle) != 0) throw EWriteError("Stream write error");
   int moved = 0;
   if (FTemp.empty()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(FHandle);
-    moved = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, FPath.c_str(), AT_SYMLINK_FOLLOW);
+    moved = LinkUnnamed(FHandle, FPath);
   } else {
     const int closed = ::close(FHandle);
     FHandle = -1;
