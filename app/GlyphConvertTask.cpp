@@ -5,6 +5,7 @@
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -17,6 +18,8 @@ const std::string LogLineEnd = "\r\n";
 
 std::string EscapeControlChars(const std::string& Text) {
   static constexpr char Hex[] = "0123456789abcdef";
+  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  if (std::none_of(Text.begin(), Text.end(), isControl)) return Text;
   std::string escaped;
   escaped.reserve(Text.size());
   for (const char c : Text) {
@@ -139,9 +142,9 @@ void TGlyphConvertTask::ConvertFile(const std::string& FileName) {
   try {
     TGlyphConvertCommand command(FileName, FLightColor, FShadowColor, FOutputDir);
     command.Execute();
-    Log("Converted: " + FileName);
+    Log("Converted: " + FileName, false);
   } catch (const EGlyphConvertError& error) {
-    LogError(error.Message());
+    LogError(error.Message(), false);
   }
 }
 
@@ -149,22 +152,24 @@ void TGlyphConvertTask::CheckCanceled() {
   if (CancelRequested()) throw EUserCancel("Task canceled by user.");
 }
 
-void TGlyphConvertTask::Log(const std::string& Text) {
+void TGlyphConvertTask::Log(const std::string& Text, bool Flush) {
   if (!FLogStream) return;
   // Control characters of a file name would let it forge lines of its own.
-  // Each line reaches the file in one write before the step it announces
-  // begins, so a killed run leaves a log at most one file behind its outputs.
-  // A failed write is ignored, as the log must never stop a batch.
+  // Each line reaches the file before the step it announces begins, so a killed
+  // run leaves a log at most one file behind its outputs. A file's outcome waits
+  // for the next line (the next file's "Converts: " or the closing lines) and
+  // goes out in the same write. A failed write is ignored, as the log must never
+  // stop a batch.
   try {
     FLogStream->WriteString(EscapeControlChars(Text) + LogLineEnd);
-    FLogStream->Flush();
+    if (Flush) FLogStream->Flush();
   } catch (const EStreamError&) {
   }
 }
 
-void TGlyphConvertTask::LogError(const std::string& Text) {
+void TGlyphConvertTask::LogError(const std::string& Text, bool Flush) {
   ++FErrorCount;
-  Log(LogErrorPrefix + Text);
+  Log(LogErrorPrefix + Text, Flush);
 }
 
 void TGlyphConvertTask::LogWarning(const std::string& Text) {

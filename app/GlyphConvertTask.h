@@ -62,8 +62,9 @@ private:
   void ConvertFile(const std::string& FileName);
   void CheckCanceled();
   void RunGuardedSection();
-  void Log(const std::string& Text);
-  void LogError(const std::string& Text);
+  // Flush false leaves the line buffered until the next line that is flushed, or the close.
+  void Log(const std::string& Text, bool Flush = true);
+  void LogError(const std::string& Text, bool Flush = true);
   void LogWarning(const std::string& Text);
   void DoMessage(const std::string& Text, bool IsFileName = false);
 
