@@ -1,5 +1,6 @@
 #include "base/BmpCodec.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -156,11 +157,13 @@ void TPixelCodec::Decode(const std::uint8_t* Row, int X, int Count, TColor* Out)
   }
 }
 
-std::uint32_t TPixelCodec::NearestIndex(TColor Color) const {
+namespace {
+
+std::uint32_t SearchNearest(const std::vector<TColor>& Palette, TColor Color) {
   std::uint32_t best = 0;
   std::uint32_t bestDistance = std::numeric_limits<std::uint32_t>::max();
-  for (std::size_t i = 0; i < FPalette.size(); ++i) {
-    const std::uint32_t d = SquaredDistance(Color, FPalette[i]);
+  for (std::size_t i = 0; i < Palette.size(); ++i) {
+    const std::uint32_t d = SquaredDistance(Color, Palette[i]);
     // Strictly smaller keeps the lowest index on ties.
     if (d < bestDistance) {
       bestDistance = d;
@@ -169,6 +172,38 @@ std::uint32_t TPixelCodec::NearestIndex(TColor Color) const {
     }
   }
   return best;
+}
+
+// The nearest entries last found, with the colour table they were found in. The
+// glyphs of a batch mostly share one table, and each asks for the same few colours.
+struct TNearestMemo {
+  std::vector<TColor> Palette;
+  std::array<TColor, 8> Colors{};
+  std::array<std::uint32_t, 8> Indices{};
+  std::size_t Count = 0;
+  std::size_t Next = 0;
+
+  std::uint32_t Find(const std::vector<TColor>& Table, TColor Color) {
+    if (Table != Palette) {
+      Palette = Table;
+      Count = Next = 0;
+    }
+    for (std::size_t i = 0; i < Count; ++i)
+      if (Colors[i] == Color) return Indices[i];
+    const std::uint32_t index = SearchNearest(Table, Color);
+    Colors[Next] = Color;
+    Indices[Next] = index;
+    Next = (Next + 1) % Colors.size();
+    Count = std::max(Count, Next == 0 ? Colors.size() : Next);
+    return index;
+  }
+};
+
+}  // namespace
+
+std::uint32_t TPixelCodec::NearestIndex(TColor Color) const {
+  thread_local TNearestMemo memo;
+  return memo.Find(FPalette, Color);
 }
 
 std::uint32_t TPixelCodec::Quantize(TColor Color) {
