@@ -261,6 +261,30 @@ TEST_F(VarnexConvertTest, AFolderStandsForItsGlyphFilesSortedByName) {
   EXPECT_EQ(empty.ExitCode, 0) << empty.Err;
 }
 
+TEST_F(VarnexConvertTest, ManyInputsOfOneFolderAreTypedLikeFewOnes) {
+  // Enough names in one folder that the tool reads that folder's listing for them.
+  const std::string many = Dir / "many";
+  ASSERT_EQ(::mkdir(many.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((many + "/sub.bmp").c_str(), 0700), 0);
+  Source("many/sub.bmp/in.bmp");
+  ASSERT_EQ(::symlink("sub.bmp", (many + "/link").c_str()), 0);
+  ASSERT_EQ(::symlink("f00.bmp", (many + "/flink.bmp").c_str()), 0);
+  std::vector<std::string> args{"-o", OutDir}, expected;
+  for (int i = 0; i < 20; ++i) expected.push_back(Source("many/f" + std::to_string(10 + i).substr(1) + ".bmp"));
+  args.insert(args.end(), expected.begin(), expected.end());
+  for (const std::string name : {"/sub.bmp", "/link", "/flink.bmp", "/gone.bmp"}) args.push_back(many + name);
+  const TToolResult result = RunTool(args, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 1) << result.Err;
+  // The folder and the link to it stand for their glyph; a link to a file and a missing
+  // name stay files.
+  expected.insert(expected.end(), {many + "/sub.bmp/in.bmp", many + "/link/in.bmp", many + "/flink.bmp",
+                                   many + "/gone.bmp"});
+  std::vector<std::string> converted;
+  for (const std::string& line : varnex_test::LogLines(ReadFileBytes(Dir / "Log.txt")))
+    if (line.rfind("Converts: ", 0) == 0) converted.push_back(line.substr(10));
+  EXPECT_EQ(converted, expected);
+}
+
 TEST_F(VarnexConvertTest, LoggedErrorsExitWithOne) {
   const std::string a = Source("a.bmp");
   const std::string missing = Dir / "missing.bmp";
