@@ -3,6 +3,7 @@
 #include "base/Graphics.h"
 #include "base/SysUtils.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -164,27 +165,32 @@ void RuleRows24(TBitmap& Bitmap, std::size_t Offset, int Width, const TRuleColou
 void RuleRowsIndexed(TBitmap& Bitmap, int Width, TColor Bg, TColor LightColor, TColor ShadowColor) {
   const int bits = Bitmap.BitCount();
   const std::vector<TColor>& palette = Bitmap.Palette();
-  std::array<std::uint8_t, 256> inkOf{};
-  for (std::size_t i = 0; i < (std::size_t{1} << bits); ++i) {
-    const TColor colour = i < palette.size() ? palette[i] : 0;
-    inkOf[i] = colour != Bg && colour != kWhite;
-  }
+  // An index past the table reads as black.
+  std::array<std::uint8_t, 256> inkOf;
+  inkOf.fill(Bg != 0);
+  const std::size_t colours = std::min(palette.size(), inkOf.size());
+  const TColor* entries = palette.data();  // a local pointer: the byte stores cannot move it
+  for (std::size_t i = 0; i < colours; ++i) inkOf[i] = entries[i] != Bg && entries[i] != kWhite;
   // Indexed by ink * 2 + ink above-left.
-  const std::uint32_t out[4] = {Bitmap.PixelValue(Bg), Bitmap.PixelValue(LightColor), Bitmap.PixelValue(ShadowColor),
-                                Bitmap.PixelValue(ShadowColor)};
+  const std::uint32_t shadow = Bitmap.PixelValue(ShadowColor);
+  const std::uint32_t out[4] = {Bitmap.PixelValue(Bg), Bitmap.PixelValue(LightColor), shadow, shadow};
   TInkRows<std::uint8_t> inkRows(static_cast<std::size_t>(Width));
   for (int y = 0; y < Bitmap.Height(); ++y) {
     std::uint8_t* row = Bitmap.ScanLine(y);
     std::uint8_t* rowInk = inkRows.Row();
     const std::uint8_t* aboveInk = inkRows.Above();
-    for (int x = 0; x < Width; ++x) {
-      const unsigned ink = inkOf[bits == 8 ? row[x] : BmpReadPacked(row, x, bits)];
-      rowInk[x + 1] = static_cast<std::uint8_t>(ink);
-      const std::uint32_t value = out[ink * 2 + aboveInk[x]];
-      if (bits == 8)
-        row[Width + x] = static_cast<std::uint8_t>(value);
-      else
-        BmpWritePacked(row, Width + x, bits, value);
+    if (bits == 8) {
+      for (int x = 0; x < Width; ++x) {
+        const unsigned ink = inkOf[row[x]];
+        rowInk[x + 1] = static_cast<std::uint8_t>(ink);
+        row[Width + x] = static_cast<std::uint8_t>(out[ink * 2 + aboveInk[x]]);
+      }
+    } else {
+      for (int x = 0; x < Width; ++x) {
+        const unsigned ink = inkOf[BmpReadPacked(row, x, bits)];
+        rowInk[x + 1] = static_cast<std::uint8_t>(ink);
+        BmpWritePacked(row, Width + x, bits, out[ink * 2 + aboveInk[x]]);
+      }
     }
     inkRows.Next();
   }

@@ -185,8 +185,19 @@ std::size_t ReadPalette(TBmpSource& Source, const THeaderInfo& h, std::size_t At
   if (h.PixelOffset > Source.Size()) Reject("Bitmap pixel offset lies past the end of the file");
   const std::uint8_t* data = Source.Head(static_cast<std::size_t>(end));
   Image.Palette.resize(static_cast<std::size_t>(count));
+  const std::uint8_t* entries = data + At;
+  if (entrySize == 4) {
+    // Blue, green, red, reserved: swapped and shifted, that is 0x00BBGGRR.
+    TColor* colours = Image.Palette.data();
+    for (std::size_t i = 0; i < count; ++i) {
+      std::uint32_t entry;
+      std::memcpy(&entry, entries + 4 * i, 4);
+      colours[i] = __builtin_bswap32(entry) >> 8;
+    }
+    return static_cast<std::size_t>(end);
+  }
   for (std::size_t i = 0; i < Image.Palette.size(); ++i) {
-    const std::uint8_t* e = data + At + i * entrySize;
+    const std::uint8_t* e = entries + i * entrySize;
     Image.Palette[i] = static_cast<TColor>(e[2] | (e[1] << 8) | (e[0] << 16));
   }
   return static_cast<std::size_t>(end);

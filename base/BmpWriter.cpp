@@ -116,10 +116,19 @@ std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
   out.U32(static_cast<std::uint32_t>(offset));
   WriteInfoHeader(out, Image, static_cast<std::uint32_t>(imageBytes));
   for (std::size_t i = 0; i < masksAfter / 4; ++i) out.U32(Image.Masks[i]);
-  for (const TColor colour : Image.Palette) {
-    const std::uint8_t entry[4] = {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
-                                   static_cast<std::uint8_t>(colour), 0};
-    out.Bytes(entry, entrySize);
+  // The colour table is written in place: an insert per entry costs more than the entry.
+  const std::size_t at = file.size();
+  file.resize(at + Image.Palette.size() * entrySize);
+  std::uint8_t* entries = file.data() + at;
+  const TColor* colours = Image.Palette.data();  // locals: the byte stores cannot move them
+  const std::size_t count = Image.Palette.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    // 0x00BBGGRR swapped and shifted is blue, green, red and a zero byte.
+    const std::uint32_t entry = __builtin_bswap32(colours[i] << 8);
+    if (core)
+      std::memcpy(entries + i * 3, &entry, 3);
+    else
+      std::memcpy(entries + i * 4, &entry, 4);
   }
   return file;
 }
