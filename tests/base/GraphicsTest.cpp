@@ -143,6 +143,27 @@ TEST(Canvas, CopyRectStoresTheNearestColourOfTheTarget) {
   EXPECT_THROW(pal.Canvas()->CopyRect(TRect{0, 0, 2, 1}, *rgb.Canvas(), TRect{0, 0, 3, 1}), EInvalidGraphicOperation);
 }
 
+TEST(Bitmap, NearestEntriesFollowTheColourTableOfEachImage) {
+  // Tables of one size that differ in one entry, asked for the same colours in turn:
+  // an answer kept from one table must not serve the other.
+  TBitmap a, b, c;
+  Load(a, Paletted(8, {0x000000, 0x808080, 0xFFFFFF, 0x0000FF}, 1, 1, {0}));
+  Load(b, Paletted(8, {0x000000, 0xFFFFFF, 0x808080, 0x0000FF}, 1, 1, {0}));
+  Load(c, Paletted(8, {0x000000, 0xFFFFFF, 0x808080}, 1, 1, {0}));
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(a.PixelValue(0x808080), 1u);
+    EXPECT_EQ(b.PixelValue(0x808080), 2u);
+    EXPECT_EQ(a.PixelValue(0xF0F0F0), 2u);
+    EXPECT_EQ(b.PixelValue(0xF0F0F0), 1u);
+    EXPECT_EQ(c.PixelValue(0x0000FF), 2u) << "the shorter table has no red; grey is nearest";
+    EXPECT_EQ(b.PixelValue(0x0000FF), 3u);
+  }
+  // More colours than the memo holds, asked twice: each answer is still the nearest.
+  for (int round = 0; round < 2; ++round)
+    for (unsigned grey = 0; grey < 256; grey += 16)
+      EXPECT_EQ(a.PixelValue(grey * 0x010101u), grey <= 0x40 ? 0u : grey < 0xC0 ? 1u : 2u) << grey;
+}
+
 TEST(Canvas, CopyWithinOneBitmapReadsTheOriginalRows) {
   TBitmap b;
   b.SetWidth(1);
