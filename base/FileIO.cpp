@@ -67,8 +67,10 @@ void TFileReader::ReadAt(std::uint64_t At, void* Buffer, std::size_t Count) cons
 }
 
 void TFileReader::ReadAt(std::uint64_t At, const iovec* Parts, std::size_t Count) const {
-  const std::string message = "Cannot read file \"" + FPath + "\"";
-  if (At > FSize || TotalSize(Parts, Count) > FSize - At) throw EReadError(message + ". Unexpected end of file");
+  const auto fail = [this](const std::string& Reason) {
+    throw EReadError("Cannot read file \"" + FPath + "\". " + Reason);
+  };
+  if (At > FSize || TotalSize(Parts, Count) > FSize - At) fail("Unexpected end of file");
   std::vector<iovec> rest(Parts, Parts + Count);
   std::size_t first = Advance(rest, 0, 0);
   while (first < rest.size()) {
@@ -79,8 +81,8 @@ void TFileReader::ReadAt(std::uint64_t At, const iovec* Parts, std::size_t Count
       ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
       continue;
     }
-    if (n < 0) throw EReadError(message + ". " + std::strerror(errno));
-    if (n == 0) throw EReadError(message + ". Unexpected end of file");
+    if (n < 0) fail(std::strerror(errno));
+    if (n == 0) fail("Unexpected end of file");
     At += static_cast<std::uint64_t>(n);
     first = Advance(rest, first, static_cast<std::size_t>(n));
   }
@@ -254,7 +256,6 @@ void TNewFile::Write(const void* Data, std::size_t Size) {
 }
 
 void TNewFile::Commit() {
-  const std::string createMessage = "Cannot create file \"" + FPath + "\"";
   if (FSync && ::fsync(FHandle) != 0) throw EWriteError("Stream write error");
   int moved = 0;
   if (FTemp.empty()) {
@@ -266,8 +267,10 @@ void TNewFile::Commit() {
     moved = FReplace ? ::rename(FTemp.c_str(), FPath.c_str()) : RenameNoReplace(FTemp.c_str(), FPath.c_str());
   }
   if (moved != 0) {
-    if (errno == EEXIST) throw EFileExists(createMessage);
-    throw EFCreateError(createMessage);
+    const bool exists = errno == EEXIST;  // before the message's allocation can change errno
+    const std::string message = "Cannot create file \"" + FPath + "\"";
+    if (exists) throw EFileExists(message);
+    throw EFCreateError(message);
   }
   FTemp.clear();
   if (FHandle >= 0 && ::close(FHandle) != 0) {

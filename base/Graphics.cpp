@@ -54,6 +54,7 @@ public:
   void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) override {
     // What the head already holds is copied; the rest comes from the file in one go.
     std::vector<iovec> rest;
+    rest.reserve(Count);
     std::size_t i = 0;
     for (; i < Count && At < FHead.size(); ++i) {
       const std::size_t copied = std::min<std::size_t>(Parts[i].iov_len, FHead.size() - static_cast<std::size_t>(At));
