@@ -1,6 +1,9 @@
 # Shared compile settings for the project's own targets.
 function(varnex_target_options target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  # GCC vectorises at -O2 only loops whose length needs no remainder; colour tables and
+  # pixel rows have any length.
+  target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fvect-cost-model=dynamic>)
   if(VARNEX_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
