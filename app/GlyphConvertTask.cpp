@@ -1,6 +1,7 @@
 #include "app/GlyphConvertTask.h"
 
 #include "app/GlyphConvertCommand.h"
+#include "base/FileIO.h"
 #include "base/FileStream.h"
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
@@ -84,6 +85,8 @@ void TGlyphConvertTask::Execute() {
 void TGlyphConvertTask::RunGuardedSection() {
   try {
     ForceOutputDir();
+    // The outputs are published through one handle of the folder, as SaveGlyph names them.
+    const TDirectoryBinding output(IncludeTrailingPathDelimiter(FOutputDir));
     ConvertFiles();
   } catch (const EUserCancel& error) {
     LogWarning(error.Message());

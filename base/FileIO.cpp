@@ -171,17 +171,18 @@ int RenameNoReplace(const char* From, const char* To) {
   return 0;
 }
 
-// Names the unnamed file Handle as Path; fails with EEXIST when Path exists. Linking the
-// handle itself spares the kernel a walk through /proc; kernels before 6.10 allow that
-// only to a process that may read any file, and then /proc serves instead.
-int LinkUnnamed(int Handle, const std::string& Path) {
+// Names the unnamed file Handle as Name in the directory DirHandle (or AT_FDCWD); fails
+// with EEXIST when the name exists. Linking the handle itself spares the kernel a walk
+// through /proc; kernels before 6.10 allow that only to a process that may read any file,
+// and then /proc serves instead.
+int LinkUnnamed(int Handle, int DirHandle, const char* Name) {
   static std::atomic<bool> handleLinks{true};
   if (handleLinks.load(std::memory_order_relaxed)) {
-    if (::linkat(Handle, "", AT_FDCWD, Path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (::linkat(Handle, "", DirHandle, Name, AT_EMPTY_PATH) == 0) return 0;
     if (errno != ENOENT) return -1;
   }
   const std::string self = "/proc/self/fd/" + std::to_string(Handle);
-  const int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Path.c_str(), AT_SYMLINK_FOLLOW);
+  const int linked = ::linkat(AT_FDCWD, self.c_str(), DirHandle, Name, AT_SYMLINK_FOLLOW);
   // The handle was refused, not the folder: /proc names the same file.
   if (linked == 0) handleLinks.store(false, std::memory_order_relaxed);
   return linked;
@@ -200,6 +201,23 @@ std::string TemporaryName(const std::string& Path) {
 
 }  // namespace
 
+thread_local const TDirectoryBinding* NewestBinding = nullptr;
+
+TDirectoryBinding::TDirectoryBinding(const std::string& Dir) : FDir(Dir), FOuter(NewestBinding) {
+  FHandle = ::open(Dir.empty() ? "." : Dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  NewestBinding = this;
+}
+
+TDirectoryBinding::~TDirectoryBinding() {
+  NewestBinding = FOuter;
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+int TDirectoryBinding::HandleOf(const std::string& Dir) {
+  const TDirectoryBinding* newest = NewestBinding;
+  return newest != nullptr && newest->FDir == Dir ? newest->FHandle : -1;
+}
+
 TNewFile::TNewFile(const std::string& Path, bool Replace, bool Sync) : FPath(Path), FReplace(Replace), FSync(Sync) {
   if (Path.empty() || Path.back() == PathDelim) throw EFCreateError("Cannot create file \"" + Path + "\"");
   if (!Replace && OpenUnnamed()) return;
@@ -214,8 +232,10 @@ bool TNewFile::OpenUnnamed() {
   static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
   if (!canLink) return false;
   const std::string dir = ExtractFilePath(FPath);
+  FDirHandle = TDirectoryBinding::HandleOf(dir);
+  const char* where = FDirHandle >= 0 ? "." : dir.empty() ? "." : dir.c_str();
   // Mode 0666 lets the kernel apply the umask, without a umask or chmod call per file.
-  FHandle = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  FHandle = ::openat(FDirHandle >= 0 ? FDirHandle : AT_FDCWD, where, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (FHandle >= 0) return true;
   if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
   throw EFCreateError("Cannot create file \"" + FPath + "\"");
@@ -259,7 +279,7 @@ void TNewFile::Commit() {
   if (FSync && ::fsync(FHandle) != 0) throw EWriteError("Stream write error");
   int moved = 0;
   if (FTemp.empty()) {
-    moved = LinkUnnamed(FHandle, FPath);
+    moved = LinkUnnamed(FHandle, FDirHandle >= 0 ? FDirHandle : AT_FDCWD, NameInDir());
   } else {
     const int closed = ::close(FHandle);
     FHandle = -1;
@@ -276,10 +296,14 @@ void TNewFile::Commit() {
   if (FHandle >= 0 && ::close(FHandle) != 0) {
     // The data may not have reached the file: take back the name just given.
     FHandle = -1;
-    ::unlink(FPath.c_str());
+    ::unlinkat(FDirHandle >= 0 ? FDirHandle : AT_FDCWD, NameInDir(), 0);
     throw EWriteError("Stream write error");
   }
   FHandle = -1;
+}
+
+const char* TNewFile::NameInDir() const {
+  return FDirHandle >= 0 ? FPath.c_str() + (FPath.rfind(PathDelim) + 1) : FPath.c_str();
 }
 
 void TNewFile::Discard() {

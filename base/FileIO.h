@@ -38,6 +38,28 @@ std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize);
 // Writes all parts to the open file Handle, retrying short writes; false on failure.
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count);
 
+// While it lives, the files this thread publishes into Dir without Replace (see TNewFile)
+// go through a handle of Dir opened once, not through its path each time: a batch writes
+// into the folder that was Dir when it began, also if that folder is renamed meanwhile.
+// Dir is compared as written, with its trailing delimiter. Where Dir cannot be opened,
+// nothing is bound and paths serve as before. Bindings nest; the newest counts.
+class TDirectoryBinding : public TObject {
+public:
+  explicit TDirectoryBinding(const std::string& Dir);
+  ~TDirectoryBinding() override;
+  TDirectoryBinding(const TDirectoryBinding&) = delete;
+  TDirectoryBinding& operator=(const TDirectoryBinding&) = delete;
+
+  // The handle bound to Dir (the directory part of a path, delimiter included) by this
+  // thread's newest binding, or -1.
+  static int HandleOf(const std::string& Dir);
+
+private:
+  std::string FDir;
+  int FHandle = -1;
+  const TDirectoryBinding* FOuter;
+};
+
 // A file that is written in full before it appears under its name, so the name never shows
 // a partial file. Without Replace an existing name is never replaced; with Replace the new
 // file takes over the permission bits (and, where allowed, the owner) of the one it replaces.
@@ -63,10 +85,13 @@ private:
   void OpenTemporary();
   void Discard();
   void CopyOwnership();
+  // The name to give the file: relative to the bound directory, or the path.
+  const char* NameInDir() const;
 
   std::string FPath;
   std::string FTemp;
   int FHandle = -1;
+  int FDirHandle = -1;  // a bound directory the unnamed file was made in
   bool FReplace;
   bool FSync;
 };

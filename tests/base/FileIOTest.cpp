@@ -135,3 +135,40 @@ TEST(NewFile, RemovesTemporariesThatNoWriterHolds) {
                                                       ".a.b-3.vxtmp", "Settings.ini"}));
   ::close(held);
 }
+
+TEST(NewFile, ABoundFolderReceivesItsFilesUntilTheBindingEnds) {
+  TempDir dir;
+  const std::string out = dir / "out", moved = dir / "moved";
+  ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
+  const auto publish = [](const std::string& Path) {
+    TNewFile file(Path, false, false);
+    file.Write("new", 3);
+    file.Commit();
+  };
+  {
+    const TDirectoryBinding binding(out + "/");
+    publish(out + "/a.bmp");
+    // The folder is renamed and another takes its name: the batch's files follow the folder.
+    ASSERT_EQ(::rename(out.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
+    publish(out + "/b.bmp");
+    // An existing name is still never replaced, and a path outside the folder is its own.
+    EXPECT_THROW(publish(out + "/a.bmp"), EFileExists);
+    publish(dir / "c.bmp");
+    {
+      // A nested binding to another folder counts while it lives.
+      const TDirectoryBinding inner(dir.Path() + "/");
+      publish(out + "/d.bmp");
+    }
+    publish(out + "/e.bmp");
+  }
+  publish(out + "/f.bmp");
+  EXPECT_EQ(Names(moved), (std::set<std::string>{"a.bmp", "b.bmp", "e.bmp"}));
+  EXPECT_EQ(Names(out), (std::set<std::string>{"d.bmp", "f.bmp"}));
+  EXPECT_EQ(ReadFileBytes(moved + "/a.bmp"), "new");
+  EXPECT_TRUE(FileExists(dir / "c.bmp"));
+  // A removed bound folder refuses new files rather than sending them anywhere else.
+  const TDirectoryBinding gone(moved + "/");
+  std::filesystem::remove_all(moved);
+  EXPECT_THROW(publish(moved + "/g.bmp"), EFCreateError);
+}
