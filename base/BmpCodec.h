@@ -108,6 +108,10 @@ bool IsPaletteDepth(int BitCount);
 // Clears the bits of Row that lie past Width pixels, up to Stride bytes.
 void ClearRowTail(std::uint8_t* Row, int Width, int BitCount, std::size_t Stride);
 
+// Turns Count colour-table entries of a file (blue, green, red, reserved) into colours
+// (0x00BBGGRR), or colours back into entries with the reserved byte 0: the same swap.
+void SwapTableEntries(const std::uint8_t* In, std::uint8_t* Out, std::size_t Count);
+
 // Sub-byte pixels are packed from the most significant bit of each byte.
 inline unsigned BmpReadPacked(const std::uint8_t* Row, int X, int BitCount) {
   const std::size_t bit = static_cast<std::size_t>(X) * static_cast<std::size_t>(BitCount);

@@ -21,6 +21,16 @@ std::array<std::uint32_t, 4> DefaultBmpMasks(int BitCount) {
 
 bool IsPaletteDepth(int BitCount) { return BitCount >= 1 && BitCount <= 8; }
 
+void SwapTableEntries(const std::uint8_t* In, std::uint8_t* Out, std::size_t Count) {
+  // Shifts and masks on whole entries, which the compiler turns into vector code.
+  for (std::size_t i = 0; i < Count; ++i) {
+    std::uint32_t entry;
+    std::memcpy(&entry, In + 4 * i, 4);
+    entry = ((entry & 0xFF) << 16) | (entry & 0xFF00) | ((entry >> 16) & 0xFF);
+    std::memcpy(Out + 4 * i, &entry, 4);
+  }
+}
+
 void ClearRowTail(std::uint8_t* Row, int Width, int BitCount, std::size_t Stride) {
   const std::uint64_t usedBits = static_cast<std::uint64_t>(Width) * static_cast<std::uint64_t>(BitCount);
   std::size_t full = static_cast<std::size_t>(usedBits / 8);

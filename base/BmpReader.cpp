@@ -187,13 +187,7 @@ std::size_t ReadPalette(TBmpSource& Source, const THeaderInfo& h, std::size_t At
   Image.Palette.resize(static_cast<std::size_t>(count));
   const std::uint8_t* entries = data + At;
   if (entrySize == 4) {
-    // Blue, green, red, reserved: swapped and shifted, that is 0x00BBGGRR.
-    TColor* colours = Image.Palette.data();
-    for (std::size_t i = 0; i < count; ++i) {
-      std::uint32_t entry;
-      std::memcpy(&entry, entries + 4 * i, 4);
-      colours[i] = __builtin_bswap32(entry) >> 8;
-    }
+    SwapTableEntries(entries, reinterpret_cast<std::uint8_t*>(Image.Palette.data()), Image.Palette.size());
     return static_cast<std::size_t>(end);
   }
   for (std::size_t i = 0; i < Image.Palette.size(); ++i) {

@@ -120,15 +120,15 @@ std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
   const std::size_t at = file.size();
   file.resize(at + Image.Palette.size() * entrySize);
   std::uint8_t* entries = file.data() + at;
-  const TColor* colours = Image.Palette.data();  // locals: the byte stores cannot move them
-  const std::size_t count = Image.Palette.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    // 0x00BBGGRR swapped and shifted is blue, green, red and a zero byte.
-    const std::uint32_t entry = __builtin_bswap32(colours[i] << 8);
-    if (core)
-      std::memcpy(entries + i * 3, &entry, 3);
-    else
-      std::memcpy(entries + i * 4, &entry, 4);
+  const auto* colours = reinterpret_cast<const std::uint8_t*>(Image.Palette.data());
+  if (!core) {
+    SwapTableEntries(colours, entries, Image.Palette.size());
+    return file;
+  }
+  for (std::size_t i = 0; i < Image.Palette.size(); ++i) {
+    entries[3 * i] = colours[4 * i + 2];
+    entries[3 * i + 1] = colours[4 * i + 1];
+    entries[3 * i + 2] = colours[4 * i];
   }
   return file;
 }
