@@ -108,6 +108,9 @@ bool IsPaletteDepth(int BitCount);
 // Clears the bits of Row that lie past Width pixels, up to Stride bytes.
 void ClearRowTail(std::uint8_t* Row, int Width, int BitCount, std::size_t Stride);
 
+// The index of the entry of Palette nearest to Color (0x00BBGGRR), the lowest on ties.
+std::uint32_t NearestPaletteIndex(const std::vector<TColor>& Palette, TColor Color);
+
 // Turns Count colour-table entries of a file (blue, green, red, reserved) into colours
 // (0x00BBGGRR), or colours back into entries with the reserved byte 0: the same swap.
 void SwapTableEntries(const std::uint8_t* In, std::uint8_t* Out, std::size_t Count);

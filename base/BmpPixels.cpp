@@ -211,10 +211,12 @@ struct TNearestMemo {
 
 }  // namespace
 
-std::uint32_t TPixelCodec::NearestIndex(TColor Color) const {
+std::uint32_t NearestPaletteIndex(const std::vector<TColor>& Palette, TColor Color) {
   thread_local TNearestMemo memo;
-  return memo.Find(FPalette, Color);
+  return memo.Find(Palette, Color & 0xFFFFFF);
 }
+
+std::uint32_t TPixelCodec::NearestIndex(TColor Color) const { return NearestPaletteIndex(FPalette, Color); }
 
 std::uint32_t TPixelCodec::Quantize(TColor Color) {
   Color &= 0xFFFFFF;

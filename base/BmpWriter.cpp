@@ -14,21 +14,37 @@ constexpr std::uint32_t kLcsSrgb = 0x73524742;         // 'sRGB'
 constexpr std::uint32_t kProfileLinked = 0x4C494E4B;   // 'LINK'
 constexpr std::uint32_t kProfileEmbedded = 0x4D424544; // 'MBED'
 
+// Writes little-endian fields into a buffer sized beforehand for all of them.
 class TByteWriter {
 public:
-  explicit TByteWriter(std::vector<std::uint8_t>& Out) : FOut(Out) {}
+  TByteWriter(std::uint8_t* Out, std::size_t Size) : FOut(Out), FSize(Size) {}
   void U16(std::uint32_t Value) {
-    FOut.push_back(static_cast<std::uint8_t>(Value));
-    FOut.push_back(static_cast<std::uint8_t>(Value >> 8));
+    Room(2);
+    FOut[FAt] = static_cast<std::uint8_t>(Value);
+    FOut[FAt + 1] = static_cast<std::uint8_t>(Value >> 8);
+    FAt += 2;
   }
   void U32(std::uint32_t Value) {
     U16(Value & 0xFFFF);
     U16(Value >> 16);
   }
-  void Bytes(const std::uint8_t* Data, std::size_t Size) { FOut.insert(FOut.end(), Data, Data + Size); }
+  void Bytes(const std::uint8_t* Data, std::size_t Size) {
+    Room(Size);
+    if (Size != 0) std::memcpy(FOut + FAt, Data, Size);
+    FAt += Size;
+  }
+  std::size_t Written() const { return FAt; }
 
 private:
-  std::vector<std::uint8_t>& FOut;
+  // The headers' sizes are worked out before they are written; a field that would not
+  // fit means the two disagree, and nothing past the buffer is ever written.
+  void Room(std::size_t Size) const {
+    if (Size > FSize - FAt) throw EInvalidGraphic("Bitmap header size is not supported");
+  }
+
+  std::uint8_t* FOut;
+  std::size_t FSize;
+  std::size_t FAt = 0;
 };
 
 void PutU32(std::vector<std::uint8_t>& Buffer, std::size_t At, std::uint32_t Value) {
@@ -107,18 +123,16 @@ std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
   const std::uint64_t total = offset + imageBytes;
   if (total > std::numeric_limits<std::uint32_t>::max()) throw EInvalidGraphic("Bitmap is too large to save");
 
-  std::vector<std::uint8_t> file;
-  file.reserve(static_cast<std::size_t>(offset));
-  TByteWriter out(file);
+  std::vector<std::uint8_t> file(static_cast<std::size_t>(offset));
+  const std::size_t at = file.size() - Image.Palette.size() * entrySize;  // the colour table's place
+  TByteWriter out(file.data(), at);
   out.U16('B' | ('M' << 8));
   out.U32(static_cast<std::uint32_t>(total));
   out.U32(0);
   out.U32(static_cast<std::uint32_t>(offset));
   WriteInfoHeader(out, Image, static_cast<std::uint32_t>(imageBytes));
   for (std::size_t i = 0; i < masksAfter / 4; ++i) out.U32(Image.Masks[i]);
-  // The colour table is written in place: an insert per entry costs more than the entry.
-  const std::size_t at = file.size();
-  file.resize(at + Image.Palette.size() * entrySize);
+  if (out.Written() != at) throw EInvalidGraphic("Bitmap header size is not supported");
   std::uint8_t* entries = file.data() + at;
   const auto* colours = reinterpret_cast<const std::uint8_t*>(Image.Palette.data());
   if (!core) {

@@ -104,7 +104,11 @@ void TBitmap::SaveToFile(const std::string& FileName, bool Replace) const {
   file.Commit();
 }
 
-std::uint32_t TBitmap::PixelValue(TColor Color) const { return TPixelCodec(FImage).Quantize(Color); }
+std::uint32_t TBitmap::PixelValue(TColor Color) const {
+  // A colour table is searched directly, without a codec's cache to set up for one colour.
+  if (IsPaletteDepth(FImage.BitCount)) return NearestPaletteIndex(FImage.Palette, Color);
+  return TPixelCodec(FImage).Quantize(Color);
+}
 
 void TBitmap::Resize(int NewWidth, int NewHeight) {
   if (NewWidth < 0 || NewHeight < 0) throw EInvalidGraphicOperation("Bitmap size must not be negative");
