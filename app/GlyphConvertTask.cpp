@@ -15,28 +15,36 @@ const std::string LogErrorPrefix = "[Error] ";
 const std::string LogWarningPrefix = "[Warning] ";
 const std::string LogLineEnd = "\r\n";
 
+// Appends Text to Out with each control character written as an escape.
+void AppendEscaped(std::string& Out, const std::string& Text) {
+  static constexpr char Hex[] = "0123456789abcdef";
+  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  if (std::none_of(Text.begin(), Text.end(), isControl)) {
+    Out += Text;
+    return;
+  }
+  for (const char c : Text) {
+    const auto code = static_cast<unsigned char>(c);
+    if (!isControl(c)) {
+      Out += c;
+    } else if (c == '\t') {
+      Out += "\\t";
+    } else if (c == '\n') {
+      Out += "\\n";
+    } else if (c == '\r') {
+      Out += "\\r";
+    } else {
+      Out += {'\\', 'x', Hex[code >> 4], Hex[code & 0x0F]};
+    }
+  }
+}
+
 }  // namespace
 
 std::string EscapeControlChars(const std::string& Text) {
-  static constexpr char Hex[] = "0123456789abcdef";
-  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
-  if (std::none_of(Text.begin(), Text.end(), isControl)) return Text;
   std::string escaped;
   escaped.reserve(Text.size());
-  for (const char c : Text) {
-    const auto code = static_cast<unsigned char>(c);
-    if (code >= 0x20 && code != 0x7F) {
-      escaped += c;
-    } else if (c == '\t') {
-      escaped += "\\t";
-    } else if (c == '\n') {
-      escaped += "\\n";
-    } else if (c == '\r') {
-      escaped += "\\r";
-    } else {
-      escaped += {'\\', 'x', Hex[code >> 4], Hex[code & 0x0F]};
-    }
-  }
+  AppendEscaped(escaped, Text);
   return escaped;
 }
 
@@ -164,7 +172,11 @@ void TGlyphConvertTask::Log(const std::string& Text, bool Flush) {
   // goes out in the same write. A failed write is ignored, as the log must never
   // stop a batch.
   try {
-    FLogStream->WriteString(EscapeControlChars(Text) + LogLineEnd);
+    std::string line;
+    line.reserve(Text.size() + LogLineEnd.size());
+    AppendEscaped(line, Text);
+    line += LogLineEnd;
+    FLogStream->WriteString(line);
     if (Flush) FLogStream->Flush();
   } catch (const EStreamError&) {
   }

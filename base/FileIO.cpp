@@ -70,9 +70,23 @@ void TFileReader::ReadAt(std::uint64_t At, const iovec* Parts, std::size_t Count
   const auto fail = [this](const std::string& Reason) {
     throw EReadError("Cannot read file \"" + FPath + "\". " + Reason);
   };
-  if (At > FSize || TotalSize(Parts, Count) > FSize - At) fail("Unexpected end of file");
+  const std::size_t total = TotalSize(Parts, Count);
+  if (At > FSize || total > FSize - At) fail("Unexpected end of file");
+  if (total == 0) return;
+  std::size_t done = 0;
+  if (Count <= IOV_MAX) {
+    // Nearly always every byte comes in the first call, and the list needs no copy.
+    ssize_t n;
+    while ((n = ::preadv(FHandle, Parts, static_cast<int>(Count), static_cast<off_t>(At))) < 0 && errno == EINTR) {
+    }
+    if (n > 0) done = static_cast<std::size_t>(n);
+    if (done == total) return;
+    if (n < 0 && errno != EAGAIN) fail(std::strerror(errno));
+    if (n == 0) fail("Unexpected end of file");
+    At += done;
+  }
   std::vector<iovec> rest(Parts, Parts + Count);
-  std::size_t first = Advance(rest, 0, 0);
+  std::size_t first = Advance(rest, 0, done);
   while (first < rest.size()) {
     const ssize_t n = ::preadv(FHandle, rest.data() + first, Batch(rest.size() - first), static_cast<off_t>(At));
     if (n < 0 && errno == EINTR) continue;
@@ -97,8 +111,19 @@ std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize) {
 }
 
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
+  std::size_t done = 0;
+  if (Count <= IOV_MAX) {
+    // Nearly always every byte goes in the first call, and the list needs no copy.
+    ssize_t n;
+    while ((n = ::writev(Handle, Parts, static_cast<int>(Count))) < 0 && errno == EINTR) {
+    }
+    const std::size_t total = TotalSize(Parts, Count);
+    if (n < 0 || (n == 0 && total > 0)) return false;
+    done = static_cast<std::size_t>(n);
+    if (done == total) return true;
+  }
   std::vector<iovec> rest(Parts, Parts + Count);
-  std::size_t first = Advance(rest, 0, 0);
+  std::size_t first = Advance(rest, 0, done);
   while (first < rest.size()) {
     const ssize_t n = ::writev(Handle, rest.data() + first, Batch(rest.size() - first));
     if (n < 0 && errno == EINTR) continue;

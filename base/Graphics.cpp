@@ -53,18 +53,21 @@ public:
 
   void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) override {
     // What the head already holds is copied; the rest comes from the file in one go.
-    std::vector<iovec> rest;
-    rest.reserve(Count);
     std::size_t i = 0;
+    std::size_t copied = 0;  // of the part the head ends in
     for (; i < Count && At < FHead.size(); ++i) {
-      const std::size_t copied = std::min<std::size_t>(Parts[i].iov_len, FHead.size() - static_cast<std::size_t>(At));
+      copied = std::min<std::size_t>(Parts[i].iov_len, FHead.size() - static_cast<std::size_t>(At));
       std::memcpy(Parts[i].iov_base, FHead.data() + At, copied);
       At += copied;
-      if (copied < Parts[i].iov_len) rest.push_back({static_cast<std::uint8_t*>(Parts[i].iov_base) + copied,
-                                                     Parts[i].iov_len - copied});
+      if (copied < Parts[i].iov_len) break;
+      copied = 0;
     }
-    rest.insert(rest.end(), Parts + i, Parts + Count);
-    if (!rest.empty()) FFile.ReadAt(At, rest.data(), rest.size());
+    if (i == Count) return;
+    if (copied == 0) return FFile.ReadAt(At, Parts + i, Count - i);
+    std::vector<iovec> rest(Parts + i, Parts + Count);
+    rest[0].iov_base = static_cast<std::uint8_t*>(rest[0].iov_base) + copied;
+    rest[0].iov_len -= copied;
+    FFile.ReadAt(At, rest.data(), rest.size());
   }
 
 private:
