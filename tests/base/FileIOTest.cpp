@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <set>
+#include <thread>
 
 using varnex_test::ReadFileBytes;
 using varnex_test::TempDir;
@@ -75,6 +77,40 @@ TEST(BoundedReader, ScatteredReadsFillEveryPartInOrder) {
   std::string joined;
   for (const auto& p : parts) joined += p;
   EXPECT_EQ(joined, content.substr(7, joined.size()));
+}
+
+TEST(GatheredWrite, EveryPartArrivesInOrderAcrossShortWrites) {
+  // A pipe takes less than the parts hold, so the writes come back short and resume
+  // inside a part; a list longer than one call takes goes in several calls.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::string expected;
+  std::vector<std::string> parts;
+  for (int i = 0; i < 1500; ++i) parts.push_back(std::string(static_cast<std::size_t>(i % 7) * 60, 'a' + i % 26));
+  std::vector<iovec> io;
+  for (std::string& part : parts) {
+    io.push_back({part.data(), part.size()});
+    expected += part;
+  }
+  std::string received;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<std::size_t>(n));
+  });
+  EXPECT_TRUE(FileWriteAllV(ends[1], io.data(), 3));
+  EXPECT_TRUE(FileWriteAllV(ends[1], io.data() + 3, 1000));  // one call's worth of parts, 180 KB
+  EXPECT_TRUE(FileWriteAllV(ends[1], io.data() + 1003, io.size() - 1003));
+  ::close(ends[1]);
+  reader.join();
+  ::close(ends[0]);
+  EXPECT_EQ(received, expected);
+  // A closed reader fails the write instead of losing bytes quietly.
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[0]);
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);
+  EXPECT_FALSE(FileWriteAllV(ends[1], io.data(), io.size()));
+  std::signal(SIGPIPE, previous);
+  ::close(ends[1]);
 }
 
 TEST(NewFile, ReplacingKeepsModeAndOwnerAndNoReplaceLeavesTheOldFile) {
