@@ -5,10 +5,13 @@
 #include "tests/common/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/time.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <set>
 #include <thread>
@@ -79,14 +82,17 @@ TEST(BoundedReader, ScatteredReadsFillEveryPartInOrder) {
   EXPECT_EQ(joined, content.substr(7, joined.size()));
 }
 
+extern "C" void IgnoreAlarm(int) {}
+
 TEST(GatheredWrite, EveryPartArrivesInOrderAcrossShortWrites) {
-  // A pipe takes less than the parts hold, so the writes come back short and resume
-  // inside a part; a list longer than one call takes goes in several calls.
+  // A pipe read slowly, and a timer whose signal breaks off each write that has made some
+  // progress: the writes come back short and resume inside a part. A list longer than one
+  // call takes goes in several calls.
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   std::string expected;
   std::vector<std::string> parts;
-  for (int i = 0; i < 1500; ++i) parts.push_back(std::string(static_cast<std::size_t>(i % 7) * 60, 'a' + i % 26));
+  for (int i = 0; i < 1500; ++i) parts.push_back(std::string(static_cast<std::size_t>(i % 7) * 300, 'a' + i % 26));
   std::vector<iovec> io;
   for (std::string& part : parts) {
     io.push_back({part.data(), part.size()});
@@ -94,12 +100,30 @@ TEST(GatheredWrite, EveryPartArrivesInOrderAcrossShortWrites) {
   }
   std::string received;
   std::thread reader([&] {
+    // The timer's signal is meant for the writer.
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    ::pthread_sigmask(SIG_BLOCK, &alarmOnly, nullptr);
     char buffer[4096];
-    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) != 0;) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      received.append(buffer, static_cast<std::size_t>(n));
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
   });
+  struct sigaction alarm {}, previous {};
+  alarm.sa_handler = IgnoreAlarm;  // no SA_RESTART: a write with progress returns short
+  ASSERT_EQ(::sigaction(SIGALRM, &alarm, &previous), 0);
+  const itimerval every{{0, 300}, {0, 300}};
+  ::setitimer(ITIMER_REAL, &every, nullptr);
   EXPECT_TRUE(FileWriteAllV(ends[1], io.data(), 3));
-  EXPECT_TRUE(FileWriteAllV(ends[1], io.data() + 3, 1000));  // one call's worth of parts, 180 KB
+  EXPECT_TRUE(FileWriteAllV(ends[1], io.data() + 3, 1000));  // one call's worth of parts, 900 KB
   EXPECT_TRUE(FileWriteAllV(ends[1], io.data() + 1003, io.size() - 1003));
+  const itimerval off{};
+  ::setitimer(ITIMER_REAL, &off, nullptr);
+  ::sigaction(SIGALRM, &previous, nullptr);
   ::close(ends[1]);
   reader.join();
   ::close(ends[0]);
@@ -107,9 +131,9 @@ TEST(GatheredWrite, EveryPartArrivesInOrderAcrossShortWrites) {
   // A closed reader fails the write instead of losing bytes quietly.
   ASSERT_EQ(::pipe(ends), 0);
   ::close(ends[0]);
-  const auto previous = std::signal(SIGPIPE, SIG_IGN);
+  const auto pipeAction = std::signal(SIGPIPE, SIG_IGN);
   EXPECT_FALSE(FileWriteAllV(ends[1], io.data(), io.size()));
-  std::signal(SIGPIPE, previous);
+  std::signal(SIGPIPE, pipeAction);
   ::close(ends[1]);
 }
 
