@@ -18,26 +18,44 @@
 
 namespace {
 
-// Drops the first Done bytes of the parts from First on; returns the first part not yet done.
-std::size_t Advance(std::vector<iovec>& Parts, std::size_t First, std::size_t Done) {
-  while (First < Parts.size() && Done >= Parts[First].iov_len) {
-    Done -= Parts[First].iov_len;
-    ++First;
+// The parts of a transfer not yet done. The caller's list is used as it is, and copied
+// only when a transfer ends inside a part, which the next call must start from.
+class TPendingParts {
+public:
+  TPendingParts(const iovec* Parts, std::size_t Count) : FParts(Parts), FCount(Count) { Drop(0); }
+  TPendingParts(const TPendingParts&) = delete;
+  TPendingParts& operator=(const TPendingParts&) = delete;
+  bool Done() const { return FFirst == FCount; }
+  const iovec* First() const { return FParts + FFirst; }
+  // How many parts one system call takes.
+  int Batch() const { return static_cast<int>(std::min<std::size_t>(FCount - FFirst, IOV_MAX)); }
+  // Drops the next Bytes bytes, and the empty parts after them.
+  void Drop(std::size_t Bytes) {
+    while (FFirst < FCount && Bytes >= FParts[FFirst].iov_len) {
+      Bytes -= FParts[FFirst].iov_len;
+      ++FFirst;
+    }
+    if (Bytes == 0) return;
+    if (FCopy.empty()) {
+      FCopy.assign(FParts, FParts + FCount);
+      FParts = FCopy.data();
+    }
+    FCopy[FFirst].iov_base = static_cast<char*>(FCopy[FFirst].iov_base) + Bytes;
+    FCopy[FFirst].iov_len -= Bytes;
   }
-  if (First < Parts.size()) {
-    Parts[First].iov_base = static_cast<char*>(Parts[First].iov_base) + Done;
-    Parts[First].iov_len -= Done;
-  }
-  return First;
-}
+
+private:
+  const iovec* FParts;
+  std::size_t FCount;
+  std::size_t FFirst = 0;
+  std::vector<iovec> FCopy;
+};
 
 std::size_t TotalSize(const iovec* Parts, std::size_t Count) {
   std::size_t total = 0;
   for (std::size_t i = 0; i < Count; ++i) total += Parts[i].iov_len;
   return total;
 }
-
-int Batch(std::size_t Left) { return static_cast<int>(std::min<std::size_t>(Left, IOV_MAX)); }
 
 }  // namespace
 
@@ -70,25 +88,9 @@ void TFileReader::ReadAt(std::uint64_t At, const iovec* Parts, std::size_t Count
   const auto fail = [this](const std::string& Reason) {
     throw EReadError("Cannot read file \"" + FPath + "\". " + Reason);
   };
-  const std::size_t total = TotalSize(Parts, Count);
-  if (At > FSize || total > FSize - At) fail("Unexpected end of file");
-  if (total == 0) return;
-  std::size_t done = 0;
-  if (Count <= IOV_MAX) {
-    // Nearly always every byte comes in the first call, and the list needs no copy.
-    ssize_t n;
-    while ((n = ::preadv(FHandle, Parts, static_cast<int>(Count), static_cast<off_t>(At))) < 0 && errno == EINTR) {
-    }
-    if (n > 0) done = static_cast<std::size_t>(n);
-    if (done == total) return;
-    if (n < 0 && errno != EAGAIN) fail(std::strerror(errno));
-    if (n == 0) fail("Unexpected end of file");
-    At += done;
-  }
-  std::vector<iovec> rest(Parts, Parts + Count);
-  std::size_t first = Advance(rest, 0, done);
-  while (first < rest.size()) {
-    const ssize_t n = ::preadv(FHandle, rest.data() + first, Batch(rest.size() - first), static_cast<off_t>(At));
+  if (At > FSize || TotalSize(Parts, Count) > FSize - At) fail("Unexpected end of file");
+  for (TPendingParts rest(Parts, Count); !rest.Done();) {
+    const ssize_t n = ::preadv(FHandle, rest.First(), rest.Batch(), static_cast<off_t>(At));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       // A file system that honours the non-blocking flag on files: wait for the data instead.
@@ -98,7 +100,7 @@ void TFileReader::ReadAt(std::uint64_t At, const iovec* Parts, std::size_t Count
     if (n < 0) fail(std::strerror(errno));
     if (n == 0) fail("Unexpected end of file");
     At += static_cast<std::uint64_t>(n);
-    first = Advance(rest, first, static_cast<std::size_t>(n));
+    rest.Drop(static_cast<std::size_t>(n));
   }
 }
 
@@ -111,24 +113,11 @@ std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize) {
 }
 
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
-  std::size_t done = 0;
-  if (Count <= IOV_MAX) {
-    // Nearly always every byte goes in the first call, and the list needs no copy.
-    ssize_t n;
-    while ((n = ::writev(Handle, Parts, static_cast<int>(Count))) < 0 && errno == EINTR) {
-    }
-    const std::size_t total = TotalSize(Parts, Count);
-    if (n < 0 || (n == 0 && total > 0)) return false;
-    done = static_cast<std::size_t>(n);
-    if (done == total) return true;
-  }
-  std::vector<iovec> rest(Parts, Parts + Count);
-  std::size_t first = Advance(rest, 0, done);
-  while (first < rest.size()) {
-    const ssize_t n = ::writev(Handle, rest.data() + first, Batch(rest.size() - first));
+  for (TPendingParts rest(Parts, Count); !rest.Done();) {
+    const ssize_t n = ::writev(Handle, rest.First(), rest.Batch());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    first = Advance(rest, first, static_cast<std::size_t>(n));
+    rest.Drop(static_cast<std::size_t>(n));
   }
   return true;
 }
@@ -257,10 +246,11 @@ bool TNewFile::OpenUnnamed() {
   static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
   if (!canLink) return false;
   const std::string dir = ExtractFilePath(FPath);
-  FDirHandle = TDirectoryBinding::HandleOf(dir);
-  const char* where = FDirHandle >= 0 ? "." : dir.empty() ? "." : dir.c_str();
+  const int bound = TDirectoryBinding::HandleOf(dir);
+  FDirHandle = bound >= 0 ? bound : AT_FDCWD;
+  const char* where = bound >= 0 || dir.empty() ? "." : dir.c_str();
   // Mode 0666 lets the kernel apply the umask, without a umask or chmod call per file.
-  FHandle = ::openat(FDirHandle >= 0 ? FDirHandle : AT_FDCWD, where, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  FHandle = ::openat(FDirHandle, where, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (FHandle >= 0) return true;
   if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
   throw EFCreateError("Cannot create file \"" + FPath + "\"");
@@ -304,7 +294,7 @@ void TNewFile::Commit() {
   if (FSync && ::fsync(FHandle) != 0) throw EWriteError("Stream write error");
   int moved = 0;
   if (FTemp.empty()) {
-    moved = LinkUnnamed(FHandle, FDirHandle >= 0 ? FDirHandle : AT_FDCWD, NameInDir());
+    moved = LinkUnnamed(FHandle, FDirHandle, NameInDir());
   } else {
     const int closed = ::close(FHandle);
     FHandle = -1;
@@ -321,14 +311,14 @@ void TNewFile::Commit() {
   if (FHandle >= 0 && ::close(FHandle) != 0) {
     // The data may not have reached the file: take back the name just given.
     FHandle = -1;
-    ::unlinkat(FDirHandle >= 0 ? FDirHandle : AT_FDCWD, NameInDir(), 0);
+    ::unlinkat(FDirHandle, NameInDir(), 0);
     throw EWriteError("Stream write error");
   }
   FHandle = -1;
 }
 
 const char* TNewFile::NameInDir() const {
-  return FDirHandle >= 0 ? FPath.c_str() + (FPath.rfind(PathDelim) + 1) : FPath.c_str();
+  return FDirHandle != AT_FDCWD ? FPath.c_str() + (FPath.rfind(PathDelim) + 1) : FPath.c_str();
 }
 
 void TNewFile::Discard() {

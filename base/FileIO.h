@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <fcntl.h>
 #include <sys/uio.h>
 
 // A regular file opened for reading, with the size it had when it was opened.
@@ -91,7 +92,7 @@ private:
   std::string FPath;
   std::string FTemp;
   int FHandle = -1;
-  int FDirHandle = -1;  // a bound directory the unnamed file was made in
+  int FDirHandle = AT_FDCWD;  // the bound directory the unnamed file was made in, if any
   bool FReplace;
   bool FSync;
 };
