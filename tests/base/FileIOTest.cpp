@@ -92,7 +92,11 @@ TEST(GatheredWrite, EveryPartArrivesInOrderAcrossShortWrites) {
   ASSERT_EQ(::pipe(ends), 0);
   std::string expected;
   std::vector<std::string> parts;
-  for (int i = 0; i < 1500; ++i) parts.push_back(std::string(static_cast<std::size_t>(i % 7) * 300, 'a' + i % 26));
+  for (int i = 0; i < 1500; ++i) {
+    // Bytes that differ along each part, so a resumed write starting at the wrong byte shows.
+    parts.emplace_back();
+    for (int k = 0; k < i % 7 * 300; ++k) parts.back() += static_cast<char>((i * 7 + k) % 251);
+  }
   std::vector<iovec> io;
   for (std::string& part : parts) {
     io.push_back({part.data(), part.size()});
