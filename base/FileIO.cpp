@@ -124,6 +124,9 @@ bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
 
 namespace {
 
+// Dir as a path to open: the directory part of a bare name is the current directory.
+const char* DirToOpen(const std::string& Dir) { return Dir.empty() ? "." : Dir.c_str(); }
+
 // Temporary files are named ".<name>.<pid>-<n>.vxtmp" beside their target.
 constexpr const char* kTempSuffix = ".vxtmp";
 
@@ -146,7 +149,7 @@ bool IsTemporaryName(const std::string& Name) {
 // A writer holds a lock on its temporary file, so one that nobody locks was left by a
 // process that was killed. Such files of this user are removed.
 void RemoveStaleTemporaries(const std::string& Dir) {
-  DIR* dir = ::opendir(Dir.empty() ? "." : Dir.c_str());
+  DIR* dir = ::opendir(DirToOpen(Dir));
   if (dir == nullptr) return;
   const int dirHandle = ::dirfd(dir);
   while (const dirent* entry = ::readdir(dir)) {
@@ -213,12 +216,13 @@ std::string TemporaryName(const std::string& Path) {
          std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + kTempSuffix;
 }
 
-}  // namespace
-
+// This thread's newest directory binding.
 thread_local const TDirectoryBinding* NewestBinding = nullptr;
 
+}  // namespace
+
 TDirectoryBinding::TDirectoryBinding(const std::string& Dir) : FDir(Dir), FOuter(NewestBinding) {
-  FHandle = ::open(Dir.empty() ? "." : Dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  FHandle = ::open(DirToOpen(Dir), O_PATH | O_DIRECTORY | O_CLOEXEC);
   NewestBinding = this;
 }
 
@@ -248,7 +252,7 @@ bool TNewFile::OpenUnnamed() {
   const std::string dir = ExtractFilePath(FPath);
   const int bound = TDirectoryBinding::HandleOf(dir);
   FDirHandle = bound >= 0 ? bound : AT_FDCWD;
-  const char* where = bound >= 0 || dir.empty() ? "." : dir.c_str();
+  const char* where = bound >= 0 ? "." : DirToOpen(dir);
   // Mode 0666 lets the kernel apply the umask, without a umask or chmod call per file.
   FHandle = ::openat(FDirHandle, where, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (FHandle >= 0) return true;
