@@ -321,6 +321,13 @@ class Context:
         self.programs.append(program)
         return program
 
+    def start_active(self, *args):
+        """Starts the program and waits until its main window is up and active."""
+        program = self.start(*args)
+        program.wait_main()
+        program.wait_active(program.main, "the main window")
+        return program
+
     def cleanup(self):
         for program in self.programs:
             program.kill()
@@ -386,9 +393,7 @@ def test_convert_by_dialog_then_shortcuts_and_folder(c):
     for name in ("a", "b", "c"):
         write_glyph(os.path.join(source, name + ".bmp"))
     write_settings(c.folder, output_dir=c.out)
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     c.x.key("alt+o")  # the focus goes to the field, where a stray letter would show
     convert_through_dialog(c, app, os.path.join(source, "a.bmp"), os.path.join(c.out, "a.bmp"))
     shortcuts_answer(c, app)
@@ -401,9 +406,7 @@ def test_convert_by_dialog_then_shortcuts_and_folder(c):
     check(settings_value(c.folder, "OutputDir") == '"%s"' % c.out, "the output field changed")
     check(settings_value(c.folder, "CurrentDir") == '"%s"' % source, "CurrentDir is not the files' folder")
     # A cancelled dialog changes nothing: the next start opens in the same folder.
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     c.x.key("ctrl+o")
     app.wait_other("the files dialog")
     c.x.key("Escape")
@@ -487,9 +490,7 @@ def test_convert_by_drop(c):
     for f in files:
         write_glyph(f)
     write_settings(c.folder, output_dir=c.out)
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     drag(c, app, files)
     for f in files:
         wait_for(lambda f=f: os.path.exists(os.path.join(c.out, os.path.basename(f))), "the dropped glyph " + f)
@@ -500,18 +501,14 @@ def test_convert_by_drop(c):
 
 def test_position_is_kept_across_starts(c):
     """Three close/start cycles leave the window where it was; a stored (0, 0) is used as stored."""
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     c.x.xdo("windowmove", app.main, "137", "211")
     wait_for(lambda: c.x.frame_rect(app.main)[:2] != (0, 0), "the move")
     first = c.x.frame_rect(app.main)
     client = c.x.client_rect(app.main)
     check(app.close() == 0, "exit status")
     for cycle in range(3):
-        app = c.start()
-        app.wait_main()
-        app.wait_active(app.main, "the main window")
+        app = c.start_active()
         try:
             wait_for(lambda: c.x.frame_rect(app.main) == first, "the window at %s" % (first,), timeout=10)
         except Failure:
@@ -522,9 +519,7 @@ def test_position_is_kept_across_starts(c):
     # The stored position is the client area's, which the window system places exactly.
     check(stored == client[:2], "stored %s for a client area at %s" % (stored, client[:2]))
     write_settings(c.folder, left=0, top=0)
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     try:
         wait_for(lambda: c.x.client_rect(app.main)[:2] == (0, 0), "the window at (0, 0)", timeout=10)
     except Failure:
@@ -534,9 +529,7 @@ def test_position_is_kept_across_starts(c):
 
 def test_fast_click_shows_only_the_field_error(c):
     """Leaving an empty field by a quick click on a colour button shows only the field's error."""
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     c.x.key("alt+o", "ctrl+a", "BackSpace")
     bx, by = app.button_centre(340, 10)
     c.x.point(bx, by)
@@ -554,9 +547,7 @@ def test_fast_click_shows_only_the_field_error(c):
 
 def test_label_accelerators_only_move_the_focus(c):
     """Alt+L and Alt+S focus the colour buttons without opening the dialog; Alt+O focuses the field."""
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     # From the light button two tabs reach the field, from the shadow button one.
     c.x.key("alt+l")
     check(stays_false(app.others, 1.0), "Alt+L opened a dialog")
@@ -699,9 +690,7 @@ def progress_dialog_position_and_cancel(c, files, list_file, pacer):
 
 
 def test_second_instance_only_activates_the_first(c):
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     c.x.xdo("windowminimize", app.main)
     wait_for(lambda: app.main not in app.windows(), "the window to minimise")
     second = c.start()
@@ -716,9 +705,7 @@ def test_second_instance_only_activates_the_first(c):
 def test_help_without_a_viewer_and_with_one(c):
     """No handler for HTML: the help error shows. With one, it gets the file."""
     check(shutil.which("xdg-open") is not None, "xdg-open is needed (package xdg-utils)")
-    app = c.start()
-    app.wait_main()
-    app.wait_active(app.main, "the main window")
+    app = c.start_active()
     c.x.key("F1")
     question = app.wait_other("the help question")
     c.x.key("Return")
@@ -741,9 +728,7 @@ def test_help_without_a_viewer_and_with_one(c):
     with open(os.path.join(c.x.env["XDG_CONFIG_HOME"], "mimeapps.list"), "w") as f:
         f.write("[Default Applications]\ntext/html=e2e-viewer.desktop\n")
     try:
-        app = c.start()
-        app.wait_main()
-        app.wait_active(app.main, "the main window")
+        app = c.start_active()
         c.x.key("F1")
         app.wait_other("the help question")
         c.x.key("Return")
