@@ -296,11 +296,11 @@ TGlyphConvertCommand::TGlyphConvertCommand(const std::string& FileName, TColor L
     : FileName(FileName), LightColor(LightColor), ShadowColor(ShadowColor), OutputDir(OutputDir) {}
 
 void TGlyphConvertCommand::Execute() {
-  const auto bitmap = std::make_unique<TBitmap>();
+  TBitmap bitmap;
   // The glyph is read with room for its disabled image, so no row has to move to make it.
-  LoadGlyph(*bitmap);
-  AddDisabledImage(*bitmap);
-  SaveGlyph(*bitmap);
+  LoadGlyph(bitmap);
+  AddDisabledImage(bitmap);
+  SaveGlyph(bitmap);
 }
 
 void TGlyphConvertCommand::LoadGlyph(TBitmap& Bitmap) {

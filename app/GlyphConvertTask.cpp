@@ -8,12 +8,13 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace {
 
-const std::string LogErrorPrefix = "[Error] ";
-const std::string LogWarningPrefix = "[Warning] ";
-const std::string LogLineEnd = "\r\n";
+constexpr std::string_view LogErrorPrefix = "[Error] ";
+constexpr std::string_view LogWarningPrefix = "[Warning] ";
+constexpr std::string_view LogLineEnd = "\r\n";
 
 // Appends Text to Out with each control character written as an escape.
 void AppendEscaped(std::string& Out, const std::string& Text) {
@@ -48,11 +49,11 @@ std::string EscapeControlChars(const std::string& Text) {
   return escaped;
 }
 
-TGlyphConvertTask::TGlyphConvertTask(const std::vector<std::string>& FileNames, TColor LightColor,
+TGlyphConvertTask::TGlyphConvertTask(std::vector<std::string> FileNames, TColor LightColor,
                                      TColor ShadowColor, const std::string& OutputDir,
                                      const std::string& LogFileName)
     : TTask(tmCallingThread),
-      FFileNames(FileNames),
+      FFileNames(std::move(FileNames)),
       FLightColor(LightColor),
       FShadowColor(ShadowColor),
       FOutputDir(OutputDir),
@@ -148,12 +149,12 @@ void TGlyphConvertTask::ConvertFiles() {
 }
 
 void TGlyphConvertTask::ConvertFile(const std::string& FileName) {
-  Log("Converts: " + FileName);
+  Log("Converts: ", FileName, true);
   DoMessage(ExtractFileName(FileName), true);
   try {
     TGlyphConvertCommand command(FileName, FLightColor, FShadowColor, FOutputDir);
     command.Execute();
-    Log("Converted: " + FileName, false);
+    Log("Converted: ", FileName, false);
   } catch (const EGlyphConvertError& error) {
     LogError(error.Message(), false);
   }
@@ -163,7 +164,9 @@ void TGlyphConvertTask::CheckCanceled() {
   if (CancelRequested()) throw EUserCancel("Task canceled by user.");
 }
 
-void TGlyphConvertTask::Log(const std::string& Text, bool Flush) {
+void TGlyphConvertTask::Log(const std::string& Text, bool Flush) { Log({}, Text, Flush); }
+
+void TGlyphConvertTask::Log(std::string_view Prefix, const std::string& Text, bool Flush) {
   if (!FLogStream) return;
   // Control characters of a file name would let it forge lines of its own.
   // Each line reaches the file before the step it announces begins, so a killed
@@ -172,11 +175,10 @@ void TGlyphConvertTask::Log(const std::string& Text, bool Flush) {
   // goes out in the same write. A failed write is ignored, as the log must never
   // stop a batch.
   try {
-    std::string line;
-    line.reserve(Text.size() + LogLineEnd.size());
-    AppendEscaped(line, Text);
-    line += LogLineEnd;
-    FLogStream->WriteString(line);
+    FLogLine.assign(Prefix);
+    AppendEscaped(FLogLine, Text);
+    FLogLine += LogLineEnd;
+    FLogStream->WriteString(FLogLine);
     if (Flush) FLogStream->Flush();
   } catch (const EStreamError&) {
   }
@@ -184,12 +186,12 @@ void TGlyphConvertTask::Log(const std::string& Text, bool Flush) {
 
 void TGlyphConvertTask::LogError(const std::string& Text, bool Flush) {
   ++FErrorCount;
-  Log(LogErrorPrefix + Text, Flush);
+  Log(LogErrorPrefix, Text, Flush);
 }
 
 void TGlyphConvertTask::LogWarning(const std::string& Text) {
   ++FWarningCount;
-  Log(LogWarningPrefix + Text);
+  Log(LogWarningPrefix, Text, true);
 }
 
 void TGlyphConvertTask::DoMessage(const std::string& Text, bool IsFileName) {

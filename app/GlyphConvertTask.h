@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TFileStream;
@@ -28,7 +29,7 @@ VARNEX_DECLARE_EXCEPTION(EGlyphConvertTaskError, Exception);
 class TGlyphConvertTask : public TTask {
 public:
   // Copies the file list and stores the colours, the output directory and the log path.
-  TGlyphConvertTask(const std::vector<std::string>& FileNames, TColor LightColor, TColor ShadowColor,
+  TGlyphConvertTask(std::vector<std::string> FileNames, TColor LightColor, TColor ShadowColor,
                     const std::string& OutputDir, const std::string& LogFileName);
   // Releases the file list; the log file stays as the run left it.
   ~TGlyphConvertTask() override;
@@ -64,6 +65,8 @@ private:
   void RunGuardedSection();
   // Flush false leaves the line buffered until the next line that is flushed, or the close.
   void Log(const std::string& Text, bool Flush = true);
+  // Logs Prefix and then Text, with Text's control characters escaped.
+  void Log(std::string_view Prefix, const std::string& Text, bool Flush);
   void LogError(const std::string& Text, bool Flush = true);
   void LogWarning(const std::string& Text);
   void DoMessage(const std::string& Text, bool IsFileName = false);
@@ -74,6 +77,7 @@ private:
   const std::string FOutputDir;
   const std::string FLogFileName;
   std::unique_ptr<TFileStream> FLogStream;
+  std::string FLogLine;  // the line being written, kept for its memory
   bool FLogWriteFailed = false;
   int FErrorCount = 0;
   int FWarningCount = 0;

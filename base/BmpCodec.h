@@ -54,6 +54,8 @@ public:
   void Resize(std::size_t Size);
 
 private:
+  // Blocks below this size are cleared by hand rather than by calloc.
+  static constexpr std::size_t kSmallBlock = 1024;
   // Takes a fresh block of Size bytes in place of the current one; a null block raises.
   void Adopt(std::uint8_t* Data, std::size_t Size);
 
@@ -147,6 +149,11 @@ TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size);
 // The bytes of a BMP file before its pixels: file header, info header, masks and colour table.
 // Raises EInvalidGraphic when the image cannot be stored in the file format.
 std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image);
+// The same head written into File, which takes exactly its size; a buffer kept from an earlier
+// head is reused without allocating.
+void EncodeBmpHead(const TBmpImage& Image, std::vector<std::uint8_t>& File);
+// Appends the pixel rows to File in the order the file stores them.
+void AppendBmpRows(const TBmpImage& Image, std::vector<std::uint8_t>& File);
 // The pixel rows of the image in the order the file stores them.
 std::vector<iovec> BmpFileRows(const TBmpImage& Image);
 // Encodes an image as a BMP file in its own format and header kind.

@@ -78,6 +78,13 @@ void TPixelBuffer::Allocate(std::size_t Size) {
 
 void TPixelBuffer::AllocateZeroed(std::size_t Size) {
   // Large blocks come straight from the system already cleared, so calloc skips the clearing.
+  // A small block is cleared either way, and malloc finds it in the thread's cache, which
+  // calloc passes by.
+  if (Size != 0 && Size < kSmallBlock) {
+    Allocate(Size);
+    std::memset(FData, 0, Size);
+    return;
+  }
   Adopt(Size == 0 ? nullptr : static_cast<std::uint8_t*>(std::calloc(Size, 1)), Size);
 }
 

@@ -112,7 +112,7 @@ void WriteInfoHeader(TByteWriter& Out, const TBmpImage& Image, std::uint32_t Ima
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
+void EncodeBmpHead(const TBmpImage& Image, std::vector<std::uint8_t>& File) {
   const bool core = Image.HeaderSize == 12;
   const std::size_t entrySize = core ? 3 : 4;
   std::size_t masksAfter = 0;
@@ -123,9 +123,9 @@ std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
   const std::uint64_t total = offset + imageBytes;
   if (total > std::numeric_limits<std::uint32_t>::max()) throw EInvalidGraphic("Bitmap is too large to save");
 
-  std::vector<std::uint8_t> file(static_cast<std::size_t>(offset));
-  const std::size_t at = file.size() - Image.Palette.size() * entrySize;  // the colour table's place
-  TByteWriter out(file.data(), at);
+  File.resize(static_cast<std::size_t>(offset));
+  const std::size_t at = File.size() - Image.Palette.size() * entrySize;  // the colour table's place
+  TByteWriter out(File.data(), at);
   out.U16('B' | ('M' << 8));
   out.U32(static_cast<std::uint32_t>(total));
   out.U32(0);
@@ -133,17 +133,22 @@ std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
   WriteInfoHeader(out, Image, static_cast<std::uint32_t>(imageBytes));
   for (std::size_t i = 0; i < masksAfter / 4; ++i) out.U32(Image.Masks[i]);
   if (out.Written() != at) throw EInvalidGraphic("Bitmap header size is not supported");
-  std::uint8_t* entries = file.data() + at;
+  std::uint8_t* entries = File.data() + at;
   const auto* colours = reinterpret_cast<const std::uint8_t*>(Image.Palette.data());
   if (!core) {
     SwapTableEntries(colours, entries, Image.Palette.size());
-    return file;
+    return;
   }
   for (std::size_t i = 0; i < Image.Palette.size(); ++i) {
     entries[3 * i] = colours[4 * i + 2];
     entries[3 * i + 1] = colours[4 * i + 1];
     entries[3 * i + 2] = colours[4 * i];
   }
+}
+
+std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image) {
+  std::vector<std::uint8_t> file;
+  EncodeBmpHead(Image, file);
   return file;
 }
 
@@ -160,12 +165,20 @@ std::vector<iovec> BmpFileRows(const TBmpImage& Image) {
   return rows;
 }
 
-std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image) {
-  std::vector<std::uint8_t> file = EncodeBmpHead(Image);
-  file.reserve(file.size() + Image.Stride * static_cast<std::size_t>(Image.Height));
-  for (const iovec& row : BmpFileRows(Image)) {
-    const auto* bytes = static_cast<const std::uint8_t*>(row.iov_base);
-    file.insert(file.end(), bytes, bytes + row.iov_len);
+void AppendBmpRows(const TBmpImage& Image, std::vector<std::uint8_t>& File) {
+  if (Image.Stride == 0 || Image.Height <= 0) return;
+  const std::size_t at = File.size();
+  File.resize(at + Image.Stride * static_cast<std::size_t>(Image.Height));
+  std::uint8_t* out = File.data() + at;
+  for (int fileRow = 0; fileRow < Image.Height; ++fileRow, out += Image.Stride) {
+    const int y = Image.TopDown ? fileRow : Image.Height - 1 - fileRow;
+    std::memcpy(out, Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride, Image.Stride);
   }
+}
+
+std::vector<std::uint8_t> EncodeBmp(const TBmpImage& Image) {
+  std::vector<std::uint8_t> file;
+  EncodeBmpHead(Image, file);
+  AppendBmpRows(Image, file);
   return file;
 }

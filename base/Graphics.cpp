@@ -11,6 +11,8 @@ namespace {
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
 // The most pixel memory one bitmap may take; twice the largest readable 32-bit image.
 constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 31;
+// Pixels up to this size are copied behind the head and written in one piece.
+constexpr std::uint64_t kGatherBytes = 64 * 1024;
 
 int BitCountOf(TPixelFormat Format) {
   switch (Format) {
@@ -37,27 +39,35 @@ std::vector<TColor> GreyRamp(int BitCount) {
 }
 
 // A file read through TFileReader: the head in a buffer, the pixels straight into their rows.
+// A head of up to kInlineHead bytes, which holds the headers, any colour table and a small glyph
+// in full, stays in the source itself; only a larger one (a run-length file) takes memory.
 class TFileSource : public TBmpSource {
 public:
   explicit TFileSource(const TFileReader& File) : FFile(File) {}
+  TFileSource(const TFileSource&) = delete;
+  TFileSource& operator=(const TFileSource&) = delete;
   std::uint64_t Size() const override { return FFile.Size(); }
 
   const std::uint8_t* Head(std::size_t Count) override {
-    const std::size_t held = FHead.size();
-    if (Count > held) {
-      FHead.resize(Count);
-      FFile.ReadAt(held, FHead.data() + held, Count - held);
+    if (Count > FHeld) {
+      if (Count > FInline.size()) {
+        if (FLarge.empty()) FLarge.assign(FInline.begin(), FInline.begin() + static_cast<std::ptrdiff_t>(FHeld));
+        FLarge.resize(Count);
+        FHead = FLarge.data();
+      }
+      FFile.ReadAt(FHeld, FHead + FHeld, Count - FHeld);
+      FHeld = Count;
     }
-    return FHead.data();
+    return FHead;
   }
 
   void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) override {
     // What the head already holds is copied; the rest comes from the file in one go.
     std::size_t i = 0;
     std::size_t copied = 0;  // of the part the head ends in
-    for (; i < Count && At < FHead.size(); ++i) {
-      copied = std::min<std::size_t>(Parts[i].iov_len, FHead.size() - static_cast<std::size_t>(At));
-      std::memcpy(Parts[i].iov_base, FHead.data() + At, copied);
+    for (; i < Count && At < FHeld; ++i) {
+      copied = std::min<std::size_t>(Parts[i].iov_len, FHeld - static_cast<std::size_t>(At));
+      std::memcpy(Parts[i].iov_base, FHead + At, copied);
       At += copied;
       if (copied < Parts[i].iov_len) break;
       copied = 0;
@@ -71,8 +81,13 @@ public:
   }
 
 private:
+  static constexpr std::size_t kInlineHead = 8192;
+
   const TFileReader& FFile;
-  std::vector<std::uint8_t> FHead;
+  std::array<std::uint8_t, kInlineHead> FInline;
+  std::vector<std::uint8_t> FLarge;
+  std::uint8_t* FHead = FInline.data();
+  std::size_t FHeld = 0;  // bytes of the file at FHead
 };
 
 }  // namespace
@@ -99,12 +114,23 @@ void TBitmap::LoadFromMemory(const std::uint8_t* Data, std::size_t Size) { FImag
 std::vector<std::uint8_t> TBitmap::SaveToMemory() const { return EncodeBmp(FImage); }
 
 void TBitmap::SaveToFile(const std::string& FileName, bool Replace) const {
-  std::vector<std::uint8_t> head = EncodeBmpHead(FImage);
-  std::vector<iovec> parts = BmpFileRows(FImage);
-  parts.insert(parts.begin(), iovec{head.data(), head.size()});
-  TNewFile file(FileName, Replace, false);
-  file.Write(parts.data(), parts.size());
-  file.Commit();
+  // The head is built in a buffer the thread keeps, so a batch of glyphs allocates none. A small
+  // image follows it there and goes out in one piece; a large one's rows go straight from the
+  // bitmap, without a copy. The buffer thus never holds more than a head plus kGatherBytes.
+  thread_local std::vector<std::uint8_t> file;
+  EncodeBmpHead(FImage, file);
+  const std::uint64_t pixelBytes =
+      static_cast<std::uint64_t>(FImage.Stride) * static_cast<std::uint64_t>(std::max(FImage.Height, 0));
+  TNewFile out(FileName, Replace, false);
+  if (pixelBytes <= kGatherBytes) {
+    AppendBmpRows(FImage, file);
+    out.Write(file.data(), file.size());
+  } else {
+    std::vector<iovec> parts = BmpFileRows(FImage);
+    parts.insert(parts.begin(), iovec{file.data(), file.size()});
+    out.Write(parts.data(), parts.size());
+  }
+  out.Commit();
 }
 
 std::uint32_t TBitmap::PixelValue(TColor Color) const {

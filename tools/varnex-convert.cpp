@@ -16,6 +16,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -219,13 +220,14 @@ std::vector<signed char> FolderInputs(const std::vector<std::string>& Inputs) {
 }
 
 // The inputs with each folder replaced by its glyph files.
-std::vector<std::string> ExpandFolders(const std::vector<std::string>& Inputs) {
+std::vector<std::string> ExpandFolders(std::vector<std::string> Inputs) {
   const std::vector<signed char> isFolder = FolderInputs(Inputs);
   std::vector<std::string> files;
+  files.reserve(Inputs.size());
   for (std::size_t i = 0; i < Inputs.size(); ++i) {
-    const std::string& input = Inputs[i];
+    std::string& input = Inputs[i];
     if (isFolder[i] == 0) {
-      files.push_back(input);
+      files.push_back(std::move(input));
       continue;
     }
     const std::vector<std::string> glyphs = FolderGlyphs(input);
@@ -267,8 +269,8 @@ void InstallInterruptHandler() {
   sigaction(SIGINT, &action, nullptr);
 }
 
-int Run(const TOptions& Options) {
-  TGlyphConvertTask task(Options.FileNames, Options.LightColor, Options.ShadowColor, *Options.OutputDir,
+int Run(TOptions Options) {
+  TGlyphConvertTask task(std::move(Options.FileNames), Options.LightColor, Options.ShadowColor, *Options.OutputDir,
                          Options.LogFileName);
   // A request made before the first file is seen at the first check as well.
   auto passInterrupt = [&task](TObject*) {
@@ -316,7 +318,7 @@ int main(int Argc, char** Argv) {
   TOptions options;
   try {
     options = ParseArguments(Argc, Argv);
-    if (!options.Help && !options.Version) options.FileNames = ExpandFolders(options.FileNames);
+    if (!options.Help && !options.Version) options.FileNames = ExpandFolders(std::move(options.FileNames));
   } catch (const TUsageError& error) {
     std::fprintf(stderr, "varnex-convert: %s; try 'varnex-convert --help'\n", error.Message.c_str());
     return kExitUsage;
@@ -326,7 +328,7 @@ int main(int Argc, char** Argv) {
     return kExitClean;
   }
   try {
-    return Run(options);
+    return Run(std::move(options));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "varnex-convert: %s\n", error.what());
     return kExitLogged;

@@ -212,6 +212,31 @@ TEST(BmpReader, FilesReadAsTheyDoFromMemoryWhereverTheHeadEnds) {
   }
 }
 
+TEST(BmpReader, RunLengthFilesLargerThanTheFirstReadLoadWhole) {
+  TempDir dir;
+  // Rows of single-pixel runs: 2 bytes a pixel, so the data runs far past the first read.
+  const std::vector<TColor> table = {0x000000, 0x0000FF, 0x00FF00, 0xFF0000};
+  TBmpFixture f = Paletted(8, table, 100, 60, {});
+  f.Compression = 1;
+  f.UseRawPixels = true;
+  for (int y = 0; y < f.Height; ++y) {
+    for (int x = 0; x < f.Width; ++x) f.RawPixels += {'\x01', static_cast<char>((x * 7 + y) % 4)};
+    f.RawPixels += std::string("\x00\x00", 2);
+  }
+  f.RawPixels += std::string("\x00\x01", 2);
+  const std::string bytes = BuildBmp(f);
+  ASSERT_GT(bytes.size(), 12000u);
+  WriteFileBytes(dir / "rle.bmp", bytes);
+  TBitmap fromFile, fromMemory;
+  fromFile.LoadFromFile(dir / "rle.bmp");
+  Load(fromMemory, bytes);
+  const std::vector<TColor> colours = Colours(fromFile);
+  EXPECT_EQ(colours, Colours(fromMemory));
+  // Bottom-up: the file's first row is the image's last, and its pixel x is index (7x) % 4.
+  EXPECT_EQ(colours[59 * 100 + 1], table[3]);
+  EXPECT_EQ(colours[0], table[59 % 4]);
+}
+
 TEST(BmpReader, FilesAreCheckedBeforeTheirPixelsAreRead) {
   TempDir dir;
   TBitmap b;

@@ -172,3 +172,28 @@ TEST(BmpWriter, SaveToFileReplacesOnlyWhenAskedAndLeavesNoTemporary) {
   EXPECT_THROW(b.SaveToFile(dir / "file/sub.bmp"), EFCreateError);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()), 2);
 }
+
+TEST(BmpWriter, EachSavedFileHoldsExactlyItsOwnImage) {
+  // One after another, as a batch saves them: heads of every size, images written in one piece
+  // and images whose rows go out separately. Nothing of an earlier file may reach a later one.
+  TempDir dir;
+  const std::vector<TBmpFixture> images = {
+      FixtureFor({"pal8_v5", 124, 8, 0, {}, 256, false}, 9),
+      FixtureFor({"rgb24", 40, 24, 0, {}, 0, false}, 3),
+      FixtureFor({"rgb24_large", 40, 24, 0, {}, 0, true}, 9000),  // 81 KB of rows
+      FixtureFor({"pal1_core", 12, 1, 0, {}, 2, false}, 5),
+      FixtureFor({"rgba32_56", 56, 32, 3, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, 0, false}, 7000),
+      FixtureFor({"pal4", 40, 4, 0, {}, 16, true}, 1)};
+  int n = 0;
+  for (const TBmpFixture& f : images) {
+    TBitmap b;
+    Load(b, BuildBmp(f));
+    const std::string name = "g" + std::to_string(n++) + ".bmp";
+    b.SaveToFile(dir / name, false);
+    const std::vector<std::uint8_t> expected = b.SaveToMemory();
+    ASSERT_EQ(ReadFileBytes(dir / name), std::string(expected.begin(), expected.end())) << name;
+    TBitmap again;
+    again.LoadFromFile(dir / name);
+    EXPECT_EQ(again.SaveToMemory(), expected) << name;
+  }
+}
