@@ -160,36 +160,89 @@ void RuleRows24(TBitmap& Bitmap, std::size_t Offset, int Width, const TRuleColou
   }
 }
 
-// The right half of a widened bitmap with a colour table: each index is classed once and
-// each of the three colours of the rule is looked up in the table once.
+// What the rule makes of one colour table: whether each index is ink, and the pixel value for
+// each pair (ink, ink above-left), indexed ink * 2 + above.
+struct TIndexedRule {
+  std::array<std::uint8_t, 256> InkOf;
+  std::array<std::uint32_t, 4> Out;
+};
+
+// The rule for Bitmap's table. The glyphs of a batch mostly share one table, and their
+// backgrounds few colours, so the last answers are kept per thread and given again when the
+// table (compared in full) and the three colours are the same.
+const TIndexedRule& IndexedRuleFor(const TBitmap& Bitmap, TColor Bg, TColor LightColor, TColor ShadowColor) {
+  struct TEntry {
+    bool Valid = false;
+    std::vector<TColor> Palette;
+    TColor Bg = 0, Light = 0, Shadow = 0;
+    TIndexedRule Rule{};
+  };
+  struct TMemo {
+    std::array<TEntry, 4> Entries;
+    std::size_t Next = 0;  // the entry a new answer replaces
+  };
+  thread_local TMemo memo;
+  const std::vector<TColor>& palette = Bitmap.Palette();
+  for (const TEntry& e : memo.Entries) {
+    if (e.Valid && e.Bg == Bg && e.Light == LightColor && e.Shadow == ShadowColor && e.Palette.size() == palette.size() &&
+        (palette.empty() || std::memcmp(e.Palette.data(), palette.data(), palette.size() * sizeof(TColor)) == 0))
+      return e.Rule;
+  }
+  TEntry& entry = memo.Entries[memo.Next];
+  memo.Next = (memo.Next + 1) % memo.Entries.size();
+  entry.Valid = false;  // until the new answer is complete: PixelValue may raise
+  TIndexedRule& rule = entry.Rule;
+  // An index past the table reads as black.
+  rule.InkOf.fill(Bg != 0);
+  const std::size_t colours = std::min(palette.size(), rule.InkOf.size());
+  for (std::size_t i = 0; i < colours; ++i)
+    rule.InkOf[i] = static_cast<std::uint8_t>(static_cast<unsigned>(palette[i] != Bg) & static_cast<unsigned>(palette[i] != kWhite));
+  const std::uint32_t shadow = Bitmap.PixelValue(ShadowColor);
+  rule.Out = {Bitmap.PixelValue(Bg), Bitmap.PixelValue(LightColor), shadow, shadow};
+  entry.Palette.assign(palette.begin(), palette.end());
+  entry.Bg = Bg;
+  entry.Light = LightColor;
+  entry.Shadow = ShadowColor;
+  entry.Valid = true;
+  return rule;
+}
+
+// One 8-bit row: the ink of each pixel first, then the right half from the inks alone, with
+// masks instead of branches, which the compiler runs sixteen pixels at a time.
+void RuleRow8(std::uint8_t* Row, std::size_t Width, const std::uint8_t* AboveInk, std::uint8_t* RowInk,
+              const TIndexedRule& Rule) {
+  for (std::size_t x = 0; x < Width; ++x) RowInk[x + 1] = Rule.InkOf[Row[x]];
+  const std::uint8_t paper = static_cast<std::uint8_t>(Rule.Out[0]);
+  const std::uint8_t light = static_cast<std::uint8_t>(Rule.Out[1]);
+  const std::uint8_t shadow = static_cast<std::uint8_t>(Rule.Out[2]);
+  const std::uint8_t* __restrict ink = RowInk + 1;
+  const std::uint8_t* __restrict above = AboveInk;
+  std::uint8_t* __restrict out = Row + Width;
+  for (std::size_t x = 0; x < Width; ++x) {
+    // Inks are 0 or 1, so 0 - ink is a mask of none or all bits.
+    const auto inkMask = static_cast<std::uint8_t>(0 - ink[x]);
+    const auto aboveMask = static_cast<std::uint8_t>(0 - above[x]);
+    out[x] = static_cast<std::uint8_t>((shadow & inkMask) | (~inkMask & ((light & aboveMask) | (paper & ~aboveMask))));
+  }
+}
+
+// The right half of a widened bitmap with a colour table: each index is classed once per table
+// and each of the three colours of the rule is looked up in the table once.
 void RuleRowsIndexed(TBitmap& Bitmap, int Width, TColor Bg, TColor LightColor, TColor ShadowColor) {
   const int bits = Bitmap.BitCount();
-  const std::vector<TColor>& palette = Bitmap.Palette();
-  // An index past the table reads as black.
-  std::array<std::uint8_t, 256> inkOf;
-  inkOf.fill(Bg != 0);
-  const std::size_t colours = std::min(palette.size(), inkOf.size());
-  const TColor* entries = palette.data();  // a local pointer: the byte stores cannot move it
-  for (std::size_t i = 0; i < colours; ++i) inkOf[i] = entries[i] != Bg && entries[i] != kWhite;
-  // Indexed by ink * 2 + ink above-left.
-  const std::uint32_t shadow = Bitmap.PixelValue(ShadowColor);
-  const std::uint32_t out[4] = {Bitmap.PixelValue(Bg), Bitmap.PixelValue(LightColor), shadow, shadow};
+  const TIndexedRule& rule = IndexedRuleFor(Bitmap, Bg, LightColor, ShadowColor);
   TInkRows<std::uint8_t> inkRows(static_cast<std::size_t>(Width));
   for (int y = 0; y < Bitmap.Height(); ++y) {
     std::uint8_t* row = Bitmap.ScanLine(y);
     std::uint8_t* rowInk = inkRows.Row();
     const std::uint8_t* aboveInk = inkRows.Above();
     if (bits == 8) {
-      for (int x = 0; x < Width; ++x) {
-        const unsigned ink = inkOf[row[x]];
-        rowInk[x + 1] = static_cast<std::uint8_t>(ink);
-        row[Width + x] = static_cast<std::uint8_t>(out[ink * 2 + aboveInk[x]]);
-      }
+      RuleRow8(row, static_cast<std::size_t>(Width), aboveInk, rowInk, rule);
     } else {
       for (int x = 0; x < Width; ++x) {
-        const unsigned ink = inkOf[BmpReadPacked(row, x, bits)];
+        const unsigned ink = rule.InkOf[BmpReadPacked(row, x, bits)];
         rowInk[x + 1] = static_cast<std::uint8_t>(ink);
-        BmpWritePacked(row, Width + x, bits, out[ink * 2 + aboveInk[x]]);
+        BmpWritePacked(row, Width + x, bits, rule.Out[ink * 2 + aboveInk[x]]);
       }
     }
     inkRows.Next();
@@ -335,8 +388,15 @@ void DrawDisabledHalf(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
     AddAlphaDisabledImage(Bitmap, *work, LightColor, ShadowColor);
     return;
   }
-  // The background as the source's bottom-left pixel reads in 24 bits.
-  const TColor bg = Bitmap.Canvas()->Pixel(0, height - 1);
+  // The background as the source's bottom-left pixel reads in 24 bits; an index is looked up in
+  // the table directly, without a codec to set up for one pixel.
+  TColor bg = 0;
+  if (IsPaletteDepth(Bitmap.BitCount())) {
+    const unsigned index = BmpReadPacked(Bitmap.ScanLine(height - 1), 0, Bitmap.BitCount());
+    if (index < Bitmap.Palette().size()) bg = Bitmap.Palette()[index];  // past the table: black
+  } else {
+    bg = Bitmap.Canvas()->Pixel(0, height - 1);
+  }
   const TRuleColours colours{ToStored(bg), ToStored(LightColor), ToStored(ShadowColor)};
   if (Bitmap.BitCount() == 24)
     RuleRows24(Bitmap, 3 * static_cast<std::size_t>(width), width, colours);

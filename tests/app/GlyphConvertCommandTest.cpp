@@ -169,6 +169,38 @@ TEST(DisabledImage, WideningInPlaceGivesTheBytesOfTheWorkImageRouteInEveryFormat
   }
 }
 
+TEST(DisabledImage, EachGlyphIsRuledByItsOwnTableAndColours) {
+  // Glyphs one after another as a batch meets them: the same indices under tables that differ
+  // in one entry only, then different rule colours, then a different background.
+  const std::vector<TColor> base = {0xFF00FF, 0x000000, kWhite, 0x7F7F7F, 0x00FFFF, 0x101010};
+  std::vector<TColor> oneEntry = base;
+  oneEntry[5] = 0xFF00FF;  // index 5 turns from ink into paper
+  struct TCase {
+    std::vector<TColor> Table;
+    std::uint32_t BottomLeft;
+    TColor Light, Shadow;
+  };
+  const TCase cases[] = {{base, 0, 0x00FFFF, 0x7F7F7F}, {oneEntry, 0, 0x00FFFF, 0x7F7F7F},
+                         {base, 0, 0x00FFFF, 0x7F7F7F}, {base, 0, kWhite, 0x000000},
+                         {base, 3, kWhite, 0x000000},   {oneEntry, 3, kWhite, 0x000000}};
+  for (std::size_t n = 0; n < std::size(cases); ++n) {
+    TBmpFixture f;
+    f.BitCount = 8;
+    f.Palette = cases[n].Table;
+    f.Width = 19;  // a vector step and a tail
+    f.Height = 4;
+    for (int i = 0; i < f.Width * f.Height; ++i) f.Pixels.push_back(static_cast<std::uint32_t>((i * 7) % 6));
+    f.Pixels[static_cast<std::size_t>(3 * f.Width)] = cases[n].BottomLeft;
+    const std::string bytes = BuildBmp(f);
+    TBitmap widened, expected;
+    widened.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    expected.Assign(widened);
+    AddDisabledImage(widened, cases[n].Light, cases[n].Shadow);
+    WidenThroughWorkImage(expected, cases[n].Light, cases[n].Shadow);
+    ASSERT_EQ(widened.SaveToMemory(), expected.SaveToMemory()) << "glyph " << n;
+  }
+}
+
 TEST_F(GlyphCommand, ReadingWithRoomToWidenGivesTheBytesOfALoadThenAWidening) {
   std::mt19937 random(4096);
   for (int round = 0; round < 80; ++round) {
