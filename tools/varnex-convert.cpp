@@ -184,17 +184,28 @@ constexpr std::size_t kListFrom = 16;
 // the read budget, which keeps a huge folder from costing more than the stats it saves.
 void ListParent(const std::string& Parent, const std::vector<std::size_t>& Members,
                 const std::vector<std::string>& Inputs, std::vector<signed char>& IsFolder) {
-  std::unordered_map<std::string_view, std::vector<std::size_t>> wanted;
-  for (const std::size_t m : Members) wanted[std::string_view(Inputs[m]).substr(Inputs[m].rfind('/') + 1)].push_back(m);
+  // Each name leads to its first member, and Next to any further member of the same name.
+  std::unordered_map<std::string_view, std::size_t> first;
+  first.reserve(Members.size());
+  std::vector<std::size_t> next(Members.size(), Members.size());
+  for (std::size_t k = Members.size(); k-- > 0;) {
+    const std::string& input = Inputs[Members[k]];
+    const auto [it, added] = first.try_emplace(std::string_view(input).substr(input.rfind('/') + 1), k);
+    if (!added) {
+      next[k] = it->second;
+      it->second = k;
+    }
+  }
   DIR* dir = ::opendir(Parent.c_str());
   if (dir == nullptr) return;
   std::size_t budget = 16 * Members.size() + 1024;
-  for (const dirent* entry; !wanted.empty() && budget-- > 0 && (entry = ::readdir(dir)) != nullptr;) {
-    const auto it = wanted.find(entry->d_name);
-    if (it == wanted.end()) continue;
+  // A folder lists each name once, so each name is met at most once.
+  for (const dirent* entry; !first.empty() && budget-- > 0 && (entry = ::readdir(dir)) != nullptr;) {
+    const auto it = first.find(entry->d_name);
+    if (it == first.end()) continue;
     if (entry->d_type == DT_DIR || entry->d_type == DT_REG)
-      for (const std::size_t m : it->second) IsFolder[m] = entry->d_type == DT_DIR;
-    wanted.erase(it);
+      for (std::size_t k = it->second; k < Members.size(); k = next[k]) IsFolder[Members[k]] = entry->d_type == DT_DIR;
+    first.erase(it);
   }
   ::closedir(dir);
 }
@@ -203,15 +214,17 @@ void ListParent(const std::string& Parent, const std::vector<std::size_t>& Membe
 // the entry types of one listing instead of a stat each; the rest are stat'ed.
 std::vector<signed char> FolderInputs(const std::vector<std::string>& Inputs) {
   std::vector<signed char> isFolder(Inputs.size(), -1);
-  std::unordered_map<std::string, std::vector<std::size_t>> byParent;
+  // Keyed by views into Inputs: the parent with its slash, or "." for a bare name.
+  std::unordered_map<std::string_view, std::vector<std::size_t>> byParent;
   for (std::size_t i = 0; i < Inputs.size(); ++i) {
     const std::size_t slash = Inputs[i].rfind('/');
     const std::string_view name = std::string_view(Inputs[i]).substr(slash == std::string::npos ? 0 : slash + 1);
     if (name.empty() || name == "." || name == "..") continue;
-    byParent[slash == std::string::npos ? "." : Inputs[i].substr(0, slash + 1)].push_back(i);
+    byParent[slash == std::string::npos ? std::string_view(".") : std::string_view(Inputs[i]).substr(0, slash + 1)]
+        .push_back(i);
   }
   for (const auto& [parent, members] : byParent)
-    if (members.size() >= kListFrom) ListParent(parent, members, Inputs, isFolder);
+    if (members.size() >= kListFrom) ListParent(std::string(parent), members, Inputs, isFolder);
   for (std::size_t i = 0; i < Inputs.size(); ++i) {
     std::error_code ignored;
     if (isFolder[i] < 0) isFolder[i] = std::filesystem::is_directory(Inputs[i], ignored);
