@@ -35,13 +35,27 @@ inline TColor ToStored(TColor Color) {
 template <typename T>
 class TInkRows {
 public:
-  explicit TInkRows(std::size_t Width)
-      : FBuffer(2 * (Width + 1), 0), FAbove(FBuffer.data()), FRow(FBuffer.data() + Width + 1) {}
+  // A glyph's rows fit in the object itself; only wider images take memory.
+  explicit TInkRows(std::size_t Width) {
+    T* data = FInline.data();
+    if (Width > kInlineWidth) {
+      FBuffer.resize(2 * (Width + 1));
+      data = FBuffer.data();
+    }
+    std::fill(data, data + 2 * (Width + 1), T{0});
+    FAbove = data;
+    FRow = data + Width + 1;
+  }
+  TInkRows(const TInkRows&) = delete;
+  TInkRows& operator=(const TInkRows&) = delete;
   T* Above() { return FAbove; }
   T* Row() { return FRow; }
   void Next() { std::swap(FAbove, FRow); }
 
 private:
+  static constexpr std::size_t kInlineWidth = 128;
+
+  std::array<T, 2 * (kInlineWidth + 1)> FInline;
   std::vector<T> FBuffer;
   T* FAbove;
   T* FRow;
@@ -409,7 +423,14 @@ void DrawDisabledHalf(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
 void TGlyphConvertCommand::AddDisabledImage(TBitmap& Bitmap) { DrawDisabledHalf(Bitmap, LightColor, ShadowColor); }
 
 void TGlyphConvertCommand::SaveGlyph(TBitmap& Bitmap) {
-  const std::string target = IncludeTrailingPathDelimiter(OutputDir) + ExtractFileName(FileName);
+  // The output folder and the source's name, built in one string.
+  const std::size_t slash = FileName.rfind(PathDelim);
+  const std::string_view name = std::string_view(FileName).substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string target;
+  target.reserve(OutputDir.size() + 1 + name.size());
+  target += OutputDir;
+  if (target.empty() || target.back() != PathDelim) target += PathDelim;
+  target += name;
   try {
     // The publish never replaces a file and reports an existing name itself.
     Bitmap.SaveToFile(target, false);

@@ -5,6 +5,7 @@
 #include "base/Exceptions.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -207,13 +208,21 @@ void ReadUncompressed(TBmpSource& Source, std::size_t Offset, std::size_t FileSt
     Image.Pixels.Allocate(bytes);
   else
     Image.Pixels.AllocateZeroed(bytes);
-  std::vector<iovec> rows(static_cast<std::size_t>(Image.Height));
+  // A glyph's list of rows fits on the stack; a taller image's is allocated.
+  constexpr std::size_t kStackRows = 64;
+  std::array<iovec, kStackRows> stackRows;
+  std::vector<iovec> heapRows;
+  iovec* rows = stackRows.data();
+  if (static_cast<std::size_t>(Image.Height) > kStackRows) {
+    heapRows.resize(static_cast<std::size_t>(Image.Height));
+    rows = heapRows.data();
+  }
   for (int fileRow = 0; fileRow < Image.Height; ++fileRow) {
     const int y = Image.TopDown ? fileRow : Image.Height - 1 - fileRow;
     rows[static_cast<std::size_t>(fileRow)] = {Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride,
                                                FileStride};
   }
-  Source.Read(Offset, rows.data(), rows.size());
+  Source.Read(Offset, rows, static_cast<std::size_t>(Image.Height));
   for (int y = 0; y < Image.Height; ++y)
     ClearRowTail(Image.Pixels.data() + static_cast<std::size_t>(y) * Image.Stride, Image.Width, Image.BitCount,
                  FileStride);

@@ -231,7 +231,7 @@ TDirectoryBinding::~TDirectoryBinding() {
   if (FHandle >= 0) ::close(FHandle);
 }
 
-int TDirectoryBinding::HandleOf(const std::string& Dir) {
+int TDirectoryBinding::HandleOf(std::string_view Dir) {
   const TDirectoryBinding* newest = NewestBinding;
   return newest != nullptr && newest->FDir == Dir ? newest->FHandle : -1;
 }
@@ -249,10 +249,12 @@ bool TNewFile::OpenUnnamed() {
   // Naming an unnamed file goes through /proc; without it the temporary name serves.
   static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
   if (!canLink) return false;
-  const std::string dir = ExtractFilePath(FPath);
+  const std::size_t slash = FPath.rfind(PathDelim);
+  const std::string_view dir = std::string_view(FPath).substr(0, slash == std::string::npos ? 0 : slash + 1);
   const int bound = TDirectoryBinding::HandleOf(dir);
   FDirHandle = bound >= 0 ? bound : AT_FDCWD;
-  const char* where = bound >= 0 ? "." : DirToOpen(dir);
+  const std::string unbound = bound >= 0 ? std::string() : std::string(dir);
+  const char* where = bound >= 0 ? "." : DirToOpen(unbound);
   // Mode 0666 lets the kernel apply the umask, without a umask or chmod call per file.
   FHandle = ::openat(FDirHandle, where, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (FHandle >= 0) return true;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/uio.h>
 
@@ -53,7 +54,7 @@ public:
 
   // The handle bound to Dir (the directory part of a path, delimiter included) by this
   // thread's newest binding, or -1.
-  static int HandleOf(const std::string& Dir);
+  static int HandleOf(std::string_view Dir);
 
 private:
   std::string FDir;
