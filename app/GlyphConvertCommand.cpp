@@ -226,14 +226,31 @@ const TIndexedRule& IndexedRuleFor(const TBitmap& Bitmap, TColor Bg, TColor Ligh
   return rule;
 }
 
+// One 8-bit row from column X on, one pixel at a time, with masks instead of branches.
+void RuleRow8From(std::size_t X, std::uint8_t* Row, std::size_t Width, const std::uint8_t* AboveInk,
+                  std::uint8_t* RowInk, const TIndexedRule& Rule) {
+  const auto paper = static_cast<std::uint8_t>(Rule.Out[0]);
+  const auto light = static_cast<std::uint8_t>(Rule.Out[1]);
+  const auto shadow = static_cast<std::uint8_t>(Rule.Out[2]);
+  for (; X < Width; ++X) {
+    const std::uint8_t ink = Rule.InkOf[Row[X]];
+    RowInk[X + 1] = ink;
+    // Inks are 0 or 1, so 0 - ink is a mask of none or all bits.
+    const auto inkMask = static_cast<std::uint8_t>(0 - ink);
+    const auto aboveMask = static_cast<std::uint8_t>(0 - AboveInk[X]);
+    Row[Width + X] =
+        static_cast<std::uint8_t>((shadow & inkMask) | (~inkMask & ((light & aboveMask) | (paper & ~aboveMask))));
+  }
+}
+
 #ifdef VARNEX_RULE_SSSE3
 
-// Sixteen 8-bit pixels a step with SSSE3: each index's ink is read as a bit of the rule's
-// 256-bit set by two byte shuffles, and the right half is chosen from the inks by masks.
-// Returns the column where it stopped. Reads Row up to Width and writes from Row + Width on.
-__attribute__((target("ssse3"))) std::size_t RuleRow8Ssse3(std::uint8_t* Row, std::size_t Width,
-                                                          const std::uint8_t* AboveInk, std::uint8_t* RowInk,
-                                                          const TIndexedRule& Rule) {
+// Every row of an 8-bit image, Stride bytes apart, sixteen pixels a step with SSSE3: each
+// index's ink is read as a bit of the rule's 256-bit set by two byte shuffles, and the right
+// half is chosen from the inks by masks; the last pixels of a row go one at a time.
+__attribute__((target("ssse3"))) void RuleRows8Ssse3(std::uint8_t* Rows, std::size_t Stride, std::size_t Height,
+                                                    std::size_t Width, TInkRows<std::uint8_t>& Ink,
+                                                    const TIndexedRule& Rule) {
   const __m128i bitsLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Rule.InkBits.data()));
   const __m128i bitsHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Rule.InkBits.data() + 16));
   const __m128i bitOf = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
@@ -245,49 +262,39 @@ __attribute__((target("ssse3"))) std::size_t RuleRow8Ssse3(std::uint8_t* Row, st
   const __m128i fifteen = _mm_set1_epi8(15);
   const __m128i one = _mm_set1_epi8(1);
   const __m128i zero = _mm_setzero_si128();
-  std::size_t x = 0;
-  for (; x + 16 <= Width; x += 16) {
-    const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Row + x));
-    // Byte index / 8 of the set (0 to 31): a shuffle reads only 16 bytes, so both halves are
-    // read and the right one kept.
-    const __m128i byte = _mm_and_si128(_mm_srli_epi16(index, 3), low5);
-    const __m128i high = _mm_cmpgt_epi8(byte, fifteen);
-    const __m128i setByte = _mm_or_si128(_mm_and_si128(high, _mm_shuffle_epi8(bitsHigh, byte)),
-                                         _mm_andnot_si128(high, _mm_shuffle_epi8(bitsLow, byte)));
-    const __m128i bit = _mm_shuffle_epi8(bitOf, _mm_and_si128(index, seven));
-    const __m128i ink = _mm_cmpeq_epi8(_mm_and_si128(setByte, bit), bit);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(RowInk + 1 + x), _mm_and_si128(ink, one));
-    const __m128i above = _mm_cmpgt_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(AboveInk + x)), zero);
-    const __m128i onPaper = _mm_or_si128(_mm_and_si128(above, light), _mm_andnot_si128(above, paper));
-    const __m128i out = _mm_or_si128(_mm_and_si128(ink, shadow), _mm_andnot_si128(ink, onPaper));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(Row + Width + x), out);
+  for (std::size_t y = 0; y < Height; ++y, Ink.Next()) {
+    std::uint8_t* row = Rows + y * Stride;
+    const std::uint8_t* aboveInk = Ink.Above();
+    std::uint8_t* rowInk = Ink.Row();
+    std::size_t x = 0;
+    for (; x + 16 <= Width; x += 16) {
+      const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+      // Byte index / 8 of the set (0 to 31): a shuffle reads only 16 bytes, so both halves
+      // are read and the right one kept.
+      const __m128i byte = _mm_and_si128(_mm_srli_epi16(index, 3), low5);
+      const __m128i high = _mm_cmpgt_epi8(byte, fifteen);
+      const __m128i setByte = _mm_or_si128(_mm_and_si128(high, _mm_shuffle_epi8(bitsHigh, byte)),
+                                           _mm_andnot_si128(high, _mm_shuffle_epi8(bitsLow, byte)));
+      const __m128i bit = _mm_shuffle_epi8(bitOf, _mm_and_si128(index, seven));
+      const __m128i ink = _mm_cmpeq_epi8(_mm_and_si128(setByte, bit), bit);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(rowInk + 1 + x), _mm_and_si128(ink, one));
+      const __m128i above = _mm_cmpgt_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(aboveInk + x)), zero);
+      const __m128i onPaper = _mm_or_si128(_mm_and_si128(above, light), _mm_andnot_si128(above, paper));
+      const __m128i out = _mm_or_si128(_mm_and_si128(ink, shadow), _mm_andnot_si128(ink, onPaper));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + Width + x), out);
+    }
+    RuleRow8From(x, row, Width, aboveInk, rowInk, Rule);
   }
-  return x;
 }
 #endif
 
-// One 8-bit row, sixteen pixels a step with SSSE3 where the processor has it and one at a time
-// for the rest, with masks instead of branches.
-void RuleRow8(std::uint8_t* Row, std::size_t Width, const std::uint8_t* AboveInk, std::uint8_t* RowInk,
-              const TIndexedRule& Rule, bool Simd) {
-  std::size_t x = 0;
+// Every row of an 8-bit image, Stride bytes apart: with SSSE3 where the processor has it.
+void RuleRows8(std::uint8_t* Rows, std::size_t Stride, std::size_t Height, std::size_t Width,
+               TInkRows<std::uint8_t>& Ink, const TIndexedRule& Rule) {
 #ifdef VARNEX_RULE_SSSE3
-  if (Simd) x = RuleRow8Ssse3(Row, Width, AboveInk, RowInk, Rule);
-#else
-  (void)Simd;
+  if (UseSimd()) return RuleRows8Ssse3(Rows, Stride, Height, Width, Ink, Rule);
 #endif
-  const auto paper = static_cast<std::uint8_t>(Rule.Out[0]);
-  const auto light = static_cast<std::uint8_t>(Rule.Out[1]);
-  const auto shadow = static_cast<std::uint8_t>(Rule.Out[2]);
-  for (; x < Width; ++x) {
-    const std::uint8_t ink = Rule.InkOf[Row[x]];
-    RowInk[x + 1] = ink;
-    // Inks are 0 or 1, so 0 - ink is a mask of none or all bits.
-    const auto inkMask = static_cast<std::uint8_t>(0 - ink);
-    const auto aboveMask = static_cast<std::uint8_t>(0 - AboveInk[x]);
-    Row[Width + x] =
-        static_cast<std::uint8_t>((shadow & inkMask) | (~inkMask & ((light & aboveMask) | (paper & ~aboveMask))));
-  }
+  for (std::size_t y = 0; y < Height; ++y, Ink.Next()) RuleRow8From(0, Rows + y * Stride, Width, Ink.Above(), Ink.Row(), Rule);
 }
 
 // The right half of a widened bitmap with a colour table: each index is classed once per table
@@ -295,22 +302,24 @@ void RuleRow8(std::uint8_t* Row, std::size_t Width, const std::uint8_t* AboveInk
 void RuleRowsIndexed(TBitmap& Bitmap, int Width, TColor Bg, TColor LightColor, TColor ShadowColor) {
   const int bits = Bitmap.BitCount();
   const TIndexedRule& rule = IndexedRuleFor(Bitmap, Bg, LightColor, ShadowColor);
-  const bool simd = UseSimd();
   TInkRows<std::uint8_t> inkRows(static_cast<std::size_t>(Width));
-  for (int y = 0; y < Bitmap.Height(); ++y) {
+  if (bits == 8) {
+    // The rows lie top-down in one block, a row's stride apart.
+    const std::size_t stride =
+        Bitmap.Height() > 1 ? static_cast<std::size_t>(Bitmap.ScanLine(1) - Bitmap.ScanLine(0)) : 0;
+    RuleRows8(Bitmap.ScanLine(0), stride, static_cast<std::size_t>(Bitmap.Height()), static_cast<std::size_t>(Width),
+              inkRows, rule);
+    return;
+  }
+  for (int y = 0; y < Bitmap.Height(); ++y, inkRows.Next()) {
     std::uint8_t* row = Bitmap.ScanLine(y);
     std::uint8_t* rowInk = inkRows.Row();
     const std::uint8_t* aboveInk = inkRows.Above();
-    if (bits == 8) {
-      RuleRow8(row, static_cast<std::size_t>(Width), aboveInk, rowInk, rule, simd);
-    } else {
-      for (int x = 0; x < Width; ++x) {
-        const unsigned ink = rule.InkOf[BmpReadPacked(row, x, bits)];
-        rowInk[x + 1] = static_cast<std::uint8_t>(ink);
-        BmpWritePacked(row, Width + x, bits, rule.Out[ink * 2 + aboveInk[x]]);
-      }
+    for (int x = 0; x < Width; ++x) {
+      const unsigned ink = rule.InkOf[BmpReadPacked(row, x, bits)];
+      rowInk[x + 1] = static_cast<std::uint8_t>(ink);
+      BmpWritePacked(row, Width + x, bits, rule.Out[ink * 2 + aboveInk[x]]);
     }
-    inkRows.Next();
   }
 }
 
