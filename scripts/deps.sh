@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Varnex need (apt-get,
-# through sudo when not root). Packages already present are left alone.
+# Installs the Debian packages Varnex needs (apt-get, through sudo when not
+# root). Packages already present are left alone.
+# Usage: deps.sh [run|test]
+#   run   what building, installing and running the program need (the default);
+#   test  the run set plus the test stack: compilers and libraries of the unit
+#         tests, benchmarks and fuzzers, the validators, the end-to-end tier's X
+#         server and tools, and the Debian packaging tools.
 # VARNEX_EXTRA_PACKAGES adds more, e.g. "chromium" for the help page's browser check.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-base-dev-tools libgl-dev clang libclang-rt-14-dev ${VARNEX_EXTRA_PACKAGES:-})
-# The validators of the desktop entry and the AppStream metainfo, which the tests run.
-packages+=(desktop-file-utils appstream)
-# The end-to-end tests: an X server, a window manager, input and window tools, the desktop opener.
-packages+=(xvfb openbox xdotool x11-utils xdg-utils file python3)
+set_name=${1:-run}
+# Building and running: the compiler, the build tools, Qt, and the desktop opener
+# the program hands its help page and output folder to.
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev xdg-utils)
+case "$set_name" in
+  run) ;;
+  test)
+    # Unit tests, benchmarks and the clang builds of the fuzzers.
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+    # The validators of the desktop entry and the AppStream metainfo.
+    packages+=(desktop-file-utils appstream)
+    # The end-to-end tests: an X server, a window manager, input and window tools.
+    packages+=(xvfb openbox xdotool x11-utils file python3)
+    # The Debian package: its dependency scan and its checker.
+    packages+=(dpkg-dev lintian)
+    ;;
+  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
+packages+=(${VARNEX_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

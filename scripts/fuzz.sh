@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
-bash "$root/scripts/deps.sh"
+bash "$root/scripts/deps.sh" test
 build=${VARNEX_FUZZ_BUILD_DIR:-$root/build-fuzz}
 CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNEX_GUI=OFF -DVARNEX_TESTS=OFF -DVARNEX_FUZZ=ON -DVARNEX_WERROR="${VARNEX_WERROR:-OFF}"

@@ -7,7 +7,7 @@
 # are kept in the install folder, beside the program.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-bash "$root/scripts/deps.sh"
+bash "$root/scripts/deps.sh" run
 build=${VARNEX_BUILD_DIR:-$root/build-run}
 prefix=${VARNEX_INSTALL_DIR:-$root/out/Varnex}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEX_TESTS=OFF >/dev/null

@@ -4,7 +4,7 @@
 # (ON/OFF), VARNEX_BMPSUITE_DIR (the BMP conformance set, optional).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-bash "$root/scripts/deps.sh"
+bash "$root/scripts/deps.sh" test
 build=${VARNEX_BUILD_DIR:-$root/build}
 sanitize=${VARNEX_SANITIZE:-OFF}
 bench=ON

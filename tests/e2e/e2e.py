@@ -755,7 +755,7 @@ def main():
     options = parser.parse_args()
     missing = [t for t in TOOLS if shutil.which(t) is None]
     if missing:
-        message = "end-to-end tests need " + ", ".join(missing) + " (scripts/deps.sh installs them)"
+        message = "end-to-end tests need " + ", ".join(missing) + " (scripts/deps.sh test installs them)"
         if os.environ.get("CI") or os.environ.get("VARNEX_E2E_REQUIRED"):
             print(message, file=sys.stderr)
             return 1

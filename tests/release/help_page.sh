@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Loads the help page in headless Chromium and fails on an image that does not
 # load or a link to a missing file or section. Skips when Chromium is missing
-# (scripts/deps.sh installs it when VARNEX_EXTRA_PACKAGES names chromium).
+# (scripts/deps.sh test installs it when VARNEX_EXTRA_PACKAGES names chromium).
 # Usage: help_page.sh SOURCE_DIR
 set -euo pipefail
 source=$1

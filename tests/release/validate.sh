@@ -5,7 +5,7 @@
 set -euo pipefail
 build=$1 source=$2
 for tool in desktop-file-validate appstreamcli; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/deps.sh installs it)"; exit 77; }
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/deps.sh test installs it)"; exit 77; }
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
