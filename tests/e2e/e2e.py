@@ -12,6 +12,7 @@ Exit status 77 means the tools are missing and the tests were skipped.
 import argparse
 import ctypes
 import os
+import pwd
 import re
 import select
 import shutil
@@ -85,6 +86,80 @@ def write_glyph(path, width=32, height=16):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(bmp_bytes(width, height))
+
+
+class OtherUser:
+    """An unprivileged account (nobody unless VARNEX_E2E_USER names another) to
+    run programs as, with a private home and runtime folder of its own. Only
+    root can switch to it; available() says whether this run can.
+
+    Everything the account must reach lives under one world-searchable folder,
+    because the caller's temporary folder and checkout may be closed to it:
+    install() copies a build there, owned by root and read-only."""
+
+    def __init__(self, name=None):
+        self.name = name or os.environ.get("VARNEX_E2E_USER", "nobody")
+        entry = pwd.getpwnam(self.name)
+        self.uid, self.gid = entry.pw_uid, entry.pw_gid
+        self.top = tempfile.mkdtemp(prefix="varnex-user-")
+        os.chmod(self.top, 0o755)
+        self.home = self.folder("home")
+        self.runtime = self.folder("runtime")
+        # The XDG variables are left unset, so the programs use the defaults under home.
+        self.config_home = os.path.join(self.home, ".config")
+        self.state_home = os.path.join(self.home, ".local", "state")
+
+    @staticmethod
+    def available(name=None):
+        if os.geteuid() != 0 or shutil.which("setpriv") is None:
+            return False
+        try:
+            pwd.getpwnam(name or os.environ.get("VARNEX_E2E_USER", "nobody"))
+        except KeyError:
+            return False
+        return True
+
+    def folder(self, name, mode=0o700):
+        """A new folder under the top, owned by the account."""
+        path = os.path.join(self.top, name)
+        os.makedirs(path, mode=mode)
+        os.chmod(path, mode)
+        os.chown(path, self.uid, self.gid)
+        return path
+
+    def install(self, build, name="program"):
+        """cmake --install of BUILD into a root-owned folder the account can read but not write."""
+        prefix = os.path.join(self.top, name)
+        subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
+                       stdout=subprocess.DEVNULL)
+        read_only(prefix)
+        return prefix
+
+    def env(self, base):
+        """BASE (the display, the locale) with this account's home, runtime folder and names."""
+        env = {k: v for k, v in base.items()
+               if not k.startswith(("XDG_", "DBUS_")) and k not in ("HOME", "USER", "LOGNAME")}
+        env.update(HOME=self.home, USER=self.name, LOGNAME=self.name, XDG_RUNTIME_DIR=self.runtime)
+        return env
+
+    def command(self, argv):
+        """ARGV run as the account, with no supplementary groups and no capabilities."""
+        return ["setpriv", "--reuid=%d" % self.uid, "--regid=%d" % self.gid, "--clear-groups",
+                "--inh-caps=-all", "--", *argv]
+
+    def close(self):
+        shutil.rmtree(self.top, ignore_errors=True)
+
+
+def read_only(top):
+    """Takes every write bit off TOP and what it holds."""
+    for folder, _, files in os.walk(top):
+        for name in files:
+            path = os.path.join(folder, name)
+            if not os.path.islink(path):
+                os.chmod(path, os.stat(path).st_mode & ~0o222)
+    for folder, _, _ in os.walk(top):
+        os.chmod(folder, os.stat(folder).st_mode & ~0o222)
 
 
 class XSession:
@@ -205,12 +280,16 @@ class XSession:
 class Program:
     """One run of the installed program."""
 
-    def __init__(self, x, folder, cwd, args=()):
+    def __init__(self, x, folder, cwd, args=(), user=None):
+        """USER, an OtherUser, runs it as that account."""
         self.x = x
         self.folder = folder
         self.log = open(os.path.join(cwd, "program.log"), "ab")
-        self.proc = subprocess.Popen([os.path.join(folder, "varnex"), *args], cwd=cwd, env=x.env,
-                                     stdout=self.log, stderr=self.log)
+        argv = [os.path.join(folder, "varnex"), *args]
+        env = x.env
+        if user is not None:
+            argv, env = user.command(argv), user.env(x.env)
+        self.proc = subprocess.Popen(argv, cwd=cwd, env=env, stdout=self.log, stderr=self.log)
         self.main = None
 
     def windows(self):
