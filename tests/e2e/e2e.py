@@ -89,17 +89,23 @@ def write_glyph(path, width=32, height=16):
 
 
 class OtherUser:
-    """An unprivileged account (nobody unless VARNEX_E2E_USER names another) to
-    run programs as, with a private home and runtime folder of its own. Only
-    root can switch to it; available() says whether this run can.
+    """An unprivileged account to run programs as, with a private home and
+    runtime folder of its own: run as root, the account nobody (or the one
+    VARNEX_E2E_USER names), switched to with setpriv; run by anyone else, that
+    user, who is unprivileged already. available() says whether this run can
+    switch to another account.
 
     Everything the account must reach lives under one world-searchable folder,
     because the caller's temporary folder and checkout may be closed to it:
-    install() copies a build there, owned by root and read-only."""
+    install() copies a build there, read-only (and owned by root, as root)."""
 
     def __init__(self, name=None):
-        self.name = name or os.environ.get("VARNEX_E2E_USER", "nobody")
-        entry = pwd.getpwnam(self.name)
+        self.switch = os.geteuid() == 0
+        if self.switch:
+            entry = pwd.getpwnam(name or os.environ.get("VARNEX_E2E_USER", "nobody"))
+        else:
+            entry = pwd.getpwuid(os.geteuid())
+        self.name = entry.pw_name
         self.uid, self.gid = entry.pw_uid, entry.pw_gid
         self.top = tempfile.mkdtemp(prefix="varnex-user-")
         os.chmod(self.top, 0o755)
@@ -144,10 +150,14 @@ class OtherUser:
 
     def command(self, argv):
         """ARGV run as the account, with no supplementary groups and no capabilities."""
+        if not self.switch:
+            return list(argv)
         return ["setpriv", "--reuid=%d" % self.uid, "--regid=%d" % self.gid, "--clear-groups",
                 "--inh-caps=-all", "--", *argv]
 
     def close(self):
+        for folder, _, _ in os.walk(self.top):
+            os.chmod(folder, os.stat(folder).st_mode | 0o700)
         shutil.rmtree(self.top, ignore_errors=True)
 
 
@@ -383,8 +393,9 @@ def write_settings(folder, left=None, top=None, output_dir=None):
 class Context:
     """What one test gets: a fresh copy of the installed program and a work folder."""
 
-    def __init__(self, x, install, root, name, dragsource):
+    def __init__(self, x, install, root, name, dragsource, build):
         self.x = x
+        self.build = build
         self.root = os.path.join(root, name)
         self.folder = os.path.join(self.root, "prog")
         self.work = os.path.join(self.root, "work")
@@ -394,6 +405,7 @@ class Context:
         self.dragsource = dragsource
         self.programs = []
         self.sources = []
+        self.users = []
 
     def start(self, *args):
         program = Program(self.x, self.folder, self.work, args)
@@ -412,6 +424,8 @@ class Context:
             program.kill()
         for source in self.sources:
             source.close()
+        for user in self.users:
+            user.close()
 
 
 # ---------------------------------------------------------------------------
@@ -820,6 +834,43 @@ def test_help_without_a_viewer_and_with_one(c):
         os.remove(os.path.join(c.x.env["XDG_CONFIG_HOME"], "mimeapps.list"))
 
 
+def test_protected_folder_keeps_the_files_in_the_users_own_folders(c):
+    """Installed by root where the user cannot write: the user converts and closes with
+    Alt+F4; Settings.ini (carried over from the folder's) and Log.txt are in the
+    user's XDG folders, private, and the program folder is untouched."""
+    user = OtherUser()
+    c.users.append(user)
+    folder = user.install(c.build)
+    portable = b"[MainForm]\r\nShadowColor=255\r\n"
+    os.chmod(folder, 0o755)
+    with open(os.path.join(folder, "Settings.ini"), "wb") as f:
+        f.write(portable)
+    read_only(folder)
+    before = sorted(os.listdir(folder))
+    work = user.folder("work", 0o755)
+    write_glyph(os.path.join(work, "glyphs", "a.bmp"))
+    app = Program(c.x, folder, work, user=user)
+    c.programs.append(app)
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    output = os.path.join(work, "Varnex Output", "a.bmp")
+    convert_through_dialog(c, app, os.path.join(work, "glyphs", "a.bmp"), output)
+    check(app.close() == 0, "exit status")
+    check(os.stat(output).st_uid == user.uid, "the glyph is not the user's")
+    for base, name in ((user.state_home, "Log.txt"), (user.config_home, "Settings.ini")):
+        own = os.path.join(base, "varnex")
+        info = os.stat(own)
+        check(info.st_uid == user.uid and info.st_mode & 0o777 == 0o700,
+              "%s: owner %d, mode %o" % (own, info.st_uid, info.st_mode & 0o777))
+        check(os.path.isfile(os.path.join(own, name)), "no %s in %s" % (name, own))
+    with open(os.path.join(user.state_home, "varnex", "Log.txt"), "rb") as f:
+        check(b"Converted: " in f.read(), "the log does not record the conversion")
+    check(settings_value(os.path.join(user.config_home, "varnex"), "ShadowColor") == "255",
+          "the folder's Settings.ini was not carried over")
+    check(sorted(os.listdir(folder)) == before, "the program folder changed: %s" % os.listdir(folder))
+    check(read_settings(folder) == portable, "the folder's Settings.ini was written")
+
+
 TESTS = [v for k, v in list(globals().items()) if k.startswith("test_")]
 
 
@@ -851,7 +902,7 @@ def main():
             name = test.__name__[len("test_"):]
             if options.only and not any(o in name for o in options.only):
                 continue
-            context = Context(x, install, root, name, options.dragsource)
+            context = Context(x, install, root, name, options.dragsource, options.build)
             started = time.monotonic()
             try:
                 test(context)

@@ -1,0 +1,128 @@
+// Where Settings.ini and Log.txt live: beside a program whose folder the user can
+// write, else in the user's XDG folders, created private when first written,
+// with a portable Settings.ini in the program folder read but never written.
+
+#include "app/GlyphsMan.h"
+#include "app/SettingsMan.h"
+#include "app/UserFiles.h"
+#include "tests/app/ProgramDirFixture.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using varnex_test::ReadFileBytes;
+using varnex_test::TempDir;
+using varnex_test::WriteFileBytes;
+
+unsigned ModeOf(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFFFFFu;
+}
+
+TUserFilesEnvironment Environment(const std::string& Home, const std::string& Config = "",
+                                  const std::string& State = "", bool System = false) {
+  TUserFilesEnvironment environment;
+  environment.Home = Home;
+  environment.ConfigHome = Config;
+  environment.StateHome = State;
+  environment.SystemInstall = System;
+  return environment;
+}
+
+TEST(UserFiles, AWritableProgramFolderKeepsBothFilesBesideTheProgram) {
+  TempDir dir;
+  const std::string program = dir.Path() + "/";
+  const TUserFiles files = TUserFiles::For(program, Environment("/home/u", "/cfg", "/st"));
+  EXPECT_EQ(files.SettingsFileName, program + "Settings.ini");
+  EXPECT_EQ(files.LogFileName, program + "Log.txt");
+  EXPECT_EQ(files.SettingsFallbackFileName, "");
+  EXPECT_FALSE(files.PerUser);
+  // The running program, built in a writable folder, is such a program.
+  EXPECT_EQ(TUserFiles::Program().SettingsFileName, ProgramDir() + "Settings.ini");
+  EXPECT_EQ(SettingsFileName, TUserFiles::Program().SettingsFileName);
+  EXPECT_EQ(LogFileName, ProgramDir() + "Log.txt");
+}
+
+TEST(UserFiles, AProtectedFolderOrASystemInstallUsesTheXdgFolders) {
+  TempDir dir;
+  const std::string writable = dir.Path() + "/";
+  std::filesystem::create_directory(dir / "ro");
+  ::chmod((dir / "ro").c_str(), 0555);
+  // Root writes everywhere; a missing folder stands for a protected one there.
+  const std::string locked = ::geteuid() == 0 ? dir / "missing/" : dir / "ro/";
+  for (const auto& [program, system] : {std::pair{locked, false}, std::pair{writable, true}}) {
+    SCOPED_TRACE(program);
+    const TUserFiles files = TUserFiles::For(program, Environment("/home/u", "/cfg", "/st/", system));
+    EXPECT_EQ(files.SettingsFileName, "/cfg/varnex/Settings.ini");
+    EXPECT_EQ(files.LogFileName, "/st/varnex/Log.txt");
+    EXPECT_EQ(files.SettingsFallbackFileName, program + "Settings.ini");
+    EXPECT_TRUE(files.PerUser);
+  }
+  // Unset or relative XDG variables give way to the defaults under the home folder.
+  for (const std::string& value : {std::string(), std::string("rel/cfg")}) {
+    const TUserFiles files = TUserFiles::For(writable, Environment("/home/u/", value, value, true));
+    EXPECT_EQ(files.SettingsFileName, "/home/u/.config/varnex/Settings.ini");
+    EXPECT_EQ(files.LogFileName, "/home/u/.local/state/varnex/Log.txt");
+  }
+  // With no usable home, the files stay beside the program and fail there as before.
+  for (const std::string& home : {std::string(), std::string("home")}) {
+    const TUserFiles files = TUserFiles::For(writable, Environment(home, "", "", true));
+    EXPECT_EQ(files.SettingsFileName, writable + "Settings.ini");
+    EXPECT_FALSE(files.PerUser);
+  }
+}
+
+class UserFilesFormTest : public varnex_test::ProgramDirTest {
+protected:
+  std::string Fallback() { return Dir / "Settings.ini"; }
+  std::string Config() { return Dir / "home/.config/varnex"; }
+  std::string State() { return Dir / "home/.local/state/varnex"; }
+
+  TMainFormSetup PerUserSetup() {
+    TMainFormSetup setup = Setup();
+    setup.SettingsFileName = Config() + "/Settings.ini";
+    setup.SettingsFallbackFileName = Fallback();
+    setup.LogFileName = State() + "/Log.txt";
+    setup.PerUserFiles = true;
+    return setup;
+  }
+};
+
+TEST_F(UserFilesFormTest, PortableSettingsCarryOverAndTheUsersOwnFilesGoToPrivateFolders) {
+  const std::string portable = "[MainForm]\r\nLightColor=255\r\nOutputDir=\"" + (Dir / "out") + "\"\r\n";
+  WriteFileBytes(Fallback(), portable);
+  std::filesystem::create_directories(Dir / "src");
+  WriteFileBytes(Dir / "src/g.bmp", varnex_test::SmallGlyphBmp());
+  {
+    auto form = std::make_unique<TMainForm>(PerUserSetup());
+    EXPECT_EQ(form->GetLightColor(), 255u);
+    EXPECT_FALSE(std::filesystem::exists(Dir / "home"));  // nothing is created before it is needed
+    form->GlyphsMan()->Convert({Dir / "src/g.bmp"}, 0xFFFFFF, 0x808080, Dir / "out");
+    EXPECT_TRUE(std::filesystem::exists(Dir / "out/g.bmp"));
+    EXPECT_NE(ReadFileBytes(State() + "/Log.txt").find("Converted"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Dir / "Log.txt"));
+    form->SetLightColor(0x00FF00);
+    form->SettingsMan()->Save();
+  }
+  for (const std::string& folder : {Config(), State(), Dir / "home/.config", Dir / "home/.local/state"}) {
+    EXPECT_EQ(ModeOf(folder) & 0077, 0u) << folder;
+  }
+  EXPECT_EQ(ReadFileBytes(Fallback()), portable);
+  EXPECT_NE(ReadFileBytes(Config() + "/Settings.ini").find("LightColor=65280\r\n"), std::string::npos);
+  // From now on the user's own file wins over the program folder's.
+  auto form = std::make_unique<TMainForm>(PerUserSetup());
+  EXPECT_EQ(form->GetLightColor(), 0x00FF00u);
+  EXPECT_TRUE(form->GlyphsMan()->LogExists());
+}
+
+TEST_F(UserFilesFormTest, AFolderThatCannotBeMadeIsTheUsualSaveError) {
+  WriteFileBytes(Dir / "home", "a file where the home folder should be");
+  auto form = std::make_unique<TMainForm>(PerUserSetup());
+  EXPECT_THROW_MSG(form->SettingsMan()->Save(), ESettingsManError, SettingsSaveError);
+  EXPECT_FALSE(std::filesystem::exists(Fallback()));
+}
+
+}  // namespace
