@@ -32,34 +32,27 @@ TUserFilesEnvironment Environment(const std::string& Home, const std::string& Co
   return environment;
 }
 
-TEST(UserFiles, AWritableProgramFolderKeepsBothFilesBesideTheProgram) {
-  TempDir dir;
-  const std::string program = dir.Path() + "/";
-  const TUserFiles files = TUserFiles::For(program, Environment("/home/u", "/cfg", "/st"));
-  EXPECT_EQ(files.SettingsFileName, program + "Settings.ini");
-  EXPECT_EQ(files.LogFileName, program + "Log.txt");
-  EXPECT_EQ(files.SettingsFallbackFileName, "");
-  EXPECT_FALSE(files.PerUser);
-  // The running program, built in a writable folder, is such a program.
-  EXPECT_EQ(TUserFiles::Program().SettingsFileName, ProgramDir() + "Settings.ini");
-  EXPECT_EQ(SettingsFileName, TUserFiles::Program().SettingsFileName);
-  EXPECT_EQ(LogFileName, ProgramDir() + "Log.txt");
-}
-
-TEST(UserFiles, AProtectedFolderOrASystemInstallUsesTheXdgFolders) {
+TEST(UserFiles, BesideAWritableProgramElseInTheXdgFolders) {
   TempDir dir;
   const std::string writable = dir.Path() + "/";
+  const TUserFiles beside = TUserFiles::For(writable, Environment("/home/u", "/cfg", "/st"));
+  EXPECT_EQ(beside.SettingsFileName, writable + "Settings.ini");
+  EXPECT_EQ(beside.LogFileName, writable + "Log.txt");
+  EXPECT_EQ(beside.SettingsFallbackFileName, "");
+  EXPECT_FALSE(beside.PerUser);
+  // The tests' own program lies in a writable build folder.
+  EXPECT_EQ(SettingsFileName, ProgramDir() + "Settings.ini");
+  EXPECT_EQ(LogFileName, ProgramDir() + "Log.txt");
+  // Root writes everywhere; a missing folder stands for a protected one there.
   std::filesystem::create_directory(dir / "ro");
   ::chmod((dir / "ro").c_str(), 0555);
-  // Root writes everywhere; a missing folder stands for a protected one there.
   const std::string locked = ::geteuid() == 0 ? dir / "missing/" : dir / "ro/";
   for (const auto& [program, system] : {std::pair{locked, false}, std::pair{writable, true}}) {
-    SCOPED_TRACE(program);
     const TUserFiles files = TUserFiles::For(program, Environment("/home/u", "/cfg", "/st/", system));
-    EXPECT_EQ(files.SettingsFileName, "/cfg/varnex/Settings.ini");
-    EXPECT_EQ(files.LogFileName, "/st/varnex/Log.txt");
-    EXPECT_EQ(files.SettingsFallbackFileName, program + "Settings.ini");
-    EXPECT_TRUE(files.PerUser);
+    EXPECT_EQ(files.SettingsFileName, "/cfg/varnex/Settings.ini") << program;
+    EXPECT_EQ(files.LogFileName, "/st/varnex/Log.txt") << program;
+    EXPECT_EQ(files.SettingsFallbackFileName, program + "Settings.ini") << program;
+    EXPECT_TRUE(files.PerUser) << program;
   }
   // Unset or relative XDG variables give way to the defaults under the home folder.
   for (const std::string& value : {std::string(), std::string("rel/cfg")}) {
@@ -67,12 +60,9 @@ TEST(UserFiles, AProtectedFolderOrASystemInstallUsesTheXdgFolders) {
     EXPECT_EQ(files.SettingsFileName, "/home/u/.config/varnex/Settings.ini");
     EXPECT_EQ(files.LogFileName, "/home/u/.local/state/varnex/Log.txt");
   }
-  // With no usable home, the files stay beside the program and fail there as before.
-  for (const std::string& home : {std::string(), std::string("home")}) {
-    const TUserFiles files = TUserFiles::For(writable, Environment(home, "", "", true));
-    EXPECT_EQ(files.SettingsFileName, writable + "Settings.ini");
-    EXPECT_FALSE(files.PerUser);
-  }
+  // With no usable home the files stay beside the program, and fail there as before.
+  for (const std::string& home : {std::string(), std::string("home")})
+    EXPECT_FALSE(TUserFiles::For(writable, Environment(home, "", "", true)).PerUser) << home;
 }
 
 class UserFilesFormTest : public varnex_test::ProgramDirTest {
