@@ -82,6 +82,11 @@ else()
   endforeach()
   add_custom_target(varnex_compressed_docs ALL DEPENDS ${compressed})
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc_dir})
+  # Only a static varnex-convert needs lintian's override, which gives the reason.
+  if(VARNEX_STATIC_CONVERT AND NOT VARNEX_SANITIZE AND NOT VARNEX_FUZZ)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME varnex)
+  endif()
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/tools/varnex-convert.bash-completion
   DESTINATION ${completion_dir} RENAME ${completion_name})
