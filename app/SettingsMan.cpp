@@ -26,13 +26,25 @@ TSettingsMan::TSettingsMan(const std::string& FileName, const std::string& Fallb
 const std::string& TSettingsMan::FileName() const { return FFileName; }
 
 void TSettingsMan::Load() {
-  const std::string& source = FileExists(FFileName) ? FFileName : FFallbackFileName;
-  if (!FileExists(source)) return;
+  if (FileExists(FFileName)) {
+    LoadFrom(FFileName);
+  } else if (FileExists(FFallbackFileName)) {
+    // The program folder's file is one the user may neither correct nor delete:
+    // when it cannot be read, or read through, the program starts all the same,
+    // with what it held up to the fault.
+    try {
+      LoadFrom(FFallbackFileName);
+    } catch (const Exception&) {
+    }
+  }
+}
+
+void TSettingsMan::LoadFrom(const std::string& Source) {
   TMainForm& form = *MainForm;
   TGlyphsMan& glyphs = *form.GlyphsMan();
   // A file that exists but cannot be read fails here with the file layer's own
   // message, which names the cause better than a general one would.
-  TVarIniFile ini(source);
+  TVarIniFile ini(Source);
   try {
     // Each value is applied as soon as it is read, so the values before a
     // malformed key stay applied.

@@ -30,7 +30,8 @@ public:
   explicit TSettingsMan(const std::string& FileName = ::SettingsFileName,
                         const std::string& FallbackFileName = std::string(), bool CreateFolder = false);
 
-  // Applies the settings file (or the fallback) if there is one; ESettingsManError for a malformed string value.
+  // Applies the settings file if there is one, else the fallback; ESettingsManError
+  // for a malformed string value in the settings file (the fallback's faults are skipped).
   void Load();
   // Rewrites the settings file from the current values; ESettingsManError when that fails.
   void Save();
@@ -39,6 +40,8 @@ public:
   const std::string& FileName() const;
 
 private:
+  void LoadFrom(const std::string& Source);
+
   std::string FFileName;
   std::string FFallbackFileName;
   bool FCreateFolder;

@@ -108,6 +108,19 @@ TEST_F(UserFilesFormTest, PortableSettingsCarryOverAndTheUsersOwnFilesGoToPrivat
   EXPECT_TRUE(form->GlyphsMan()->LogExists());
 }
 
+TEST_F(UserFilesFormTest, AFaultyProgramFolderFileStillLetsTheProgramStart) {
+  // The user can neither correct nor delete it: what comes before the fault applies.
+  WriteFileBytes(Fallback(), "[MainForm]\r\nLightColor=255\r\nOutputDir=no quotes\r\n");
+  std::unique_ptr<TMainForm> form;
+  ASSERT_NO_THROW(form = std::make_unique<TMainForm>(PerUserSetup()));
+  EXPECT_EQ(form->GetLightColor(), 255u);
+  // The user's own file keeps failing loudly, as before.
+  std::filesystem::create_directories(Config());
+  std::filesystem::copy_file(Fallback(), Config() + "/Settings.ini");
+  form.reset();
+  EXPECT_THROW_MSG(std::make_unique<TMainForm>(PerUserSetup()), ESettingsManError, SettingsLoadError);
+}
+
 TEST_F(UserFilesFormTest, AFolderThatCannotBeMadeIsTheUsualSaveError) {
   WriteFileBytes(Dir / "home", "a file where the home folder should be");
   auto form = std::make_unique<TMainForm>(PerUserSetup());
