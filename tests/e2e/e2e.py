@@ -4,6 +4,10 @@ window manager, driven by keyboard and mouse the way a user drives it.
 
 Usage: e2e.py --build BUILD_DIR --dragsource PROGRAM [--only NAME ...]
 
+Run as root, one test starts the program as an unprivileged account from a
+read-only, root-owned copy (OtherUser, reusable for anything that must not run
+as root).
+
 Every check waits on a condition (a window appears, a file appears, a process
 ends) with a generous timeout; there are no bare sleeps standing in for one.
 Exit status 77 means the tools are missing and the tests were skipped.
