@@ -142,7 +142,13 @@ std::string FifteenDigits(double Magnitude, int& Exponent) {
 }
 
 std::string FixedText(const std::string& Digits, int Exponent, char Separator) {
-  if (Exponent <= 0) return "0" + std::string(1, Separator) + std::string(static_cast<std::size_t>(-Exponent), '0') + Digits;
+  if (Exponent <= 0) {
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on the chain of operator+.
+    std::string text(1, '0');
+    text += Separator;
+    text.append(static_cast<std::size_t>(-Exponent), '0');
+    return text + Digits;
+  }
   const auto whole = static_cast<std::size_t>(Exponent);
   if (Digits.size() <= whole) return Digits + std::string(whole - Digits.size(), '0');
   return Digits.substr(0, whole) + Separator + Digits.substr(whole);
