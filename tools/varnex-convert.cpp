@@ -483,7 +483,14 @@ int Run(const TOptions& Options) {
   TGlyphConvertTask task(Options.FileNames, Options.LightColor, Options.ShadowColor, *Options.OutputDir,
                          Options.LogFileName);
   task.SetSkipExisting(Options.SkipExisting);
-  if (LogToStdout(Options)) task.SetLogHandle(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
+  if (LogToStdout(Options)) {
+    const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (out < 0) {
+      std::fprintf(stderr, "varnex-convert: The program cannot create a log file. (standard output)\n");
+      return kExitNoLog;
+    }
+    task.SetLogHandle(out);
+  }
   task.LogCheck = LogFileCheck(Options);
   // A request made before the first file is seen at the first check as well.
   auto passStop = [&task](TObject*) {
