@@ -112,6 +112,13 @@ for log in stdout-link -; do
 done
 [ -L stdout-link ] || fail "the link to standard output was replaced"
 
-# A failed write of the help text exits nonzero.
-if [ -w /dev/full ] && "$tool" --help >/dev/full 2>/dev/null; then fail "--help >/dev/full exited 0"; fi
+# A failed write to standard output exits nonzero: the help text, JSON, the log.
+if [ -w /dev/full ]; then
+  "$tool" --help >/dev/full 2>/dev/null && fail "--help >/dev/full exited 0"
+  for args in "--json -o full1" "-l - -o full2"; do
+    status=0
+    "$tool" $args src/g0000.bmp >/dev/full 2>/dev/null || status=$?
+    [ "$status" -eq 4 ] || fail "$args >/dev/full exited $status, not 4"
+  done
+fi
 echo "OK"
