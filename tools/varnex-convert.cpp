@@ -458,11 +458,11 @@ const char* StatusName(TFileStatus Status) {
 
 // Refuses, before anything is written, an existing regular file that -l must not replace:
 // one of the inputs, or a file that holds something other than an earlier log.
-TFileStreamCheck LogFileCheck(const TOptions& Options) {
-  return [&Options](int Handle, const struct stat& Log) {
+TFileStreamCheck LogFileCheck(const std::vector<std::string>& Inputs, const std::string& LogFileName) {
+  return [&Inputs, &LogFileName](int Handle, const struct stat& Log) {
     if (!S_ISREG(Log.st_mode)) return;
-    const std::string name = EscapeControlChars(Options.LogFileName);
-    for (const std::string& input : Options.FileNames) {
+    const std::string name = EscapeControlChars(LogFileName);
+    for (const std::string& input : Inputs) {
       struct stat st {};
       if (::stat(input.c_str(), &st) == 0 && st.st_dev == Log.st_dev && st.st_ino == Log.st_ino)
         throw TLogRefused{"the log file " + name + " is one of the inputs; it is left as it is"};
@@ -480,8 +480,8 @@ TFileStreamCheck LogFileCheck(const TOptions& Options) {
   };
 }
 
-int Run(const TOptions& Options) {
-  TGlyphConvertTask task(Options.FileNames, Options.LightColor, Options.ShadowColor, *Options.OutputDir,
+int Run(TOptions& Options) {
+  TGlyphConvertTask task(std::move(Options.FileNames), Options.LightColor, Options.ShadowColor, *Options.OutputDir,
                          Options.LogFileName);
   task.SetSkipExisting(Options.SkipExisting);
   if (LogToStdout(Options)) {
@@ -492,7 +492,8 @@ int Run(const TOptions& Options) {
     }
     task.SetLogHandle(out);
   }
-  task.LogCheck = LogFileCheck(Options);
+  // The task holds the inputs until its end, and the log is checked at its start.
+  task.LogCheck = LogFileCheck(task.FileNames(), Options.LogFileName);
   // A request made before the first file is seen at the first check as well.
   auto passStop = [&task](TObject*) {
     if (ReceivedSignal != 0) task.Cancel();
