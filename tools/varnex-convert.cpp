@@ -501,7 +501,9 @@ int Run(TOptions& Options) {
   task.OnStart = passStop;
   task.OnIdle = passStop;
 
-  const bool terminal = !Options.Quiet && ::isatty(STDERR_FILENO) == 1;
+  // No progress line between the lines that standard output writes to the same terminal.
+  const bool stdoutLines = (Options.Json || LogToStdout(Options)) && ::isatty(STDOUT_FILENO) == 1;
+  const bool terminal = !Options.Quiet && !stdoutLines && ::isatty(STDERR_FILENO) == 1;
   TProgressLine progress(task);
   if (terminal) {
     task.OnMessage = [&progress, &task](TObject*, const std::string& Text) {
