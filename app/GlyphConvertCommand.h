@@ -11,6 +11,8 @@ class TBitmap;
 
 // An expected failure of one conversion; the message names the file.
 VARNEX_DECLARE_EXCEPTION(EGlyphConvertError, Exception);
+// The output file already exists (and is not a folder); it was left as it is.
+VARNEX_DECLARE_EXCEPTION(EGlyphOutputExists, EGlyphConvertError);
 
 // Rewrites a 24-bit bitmap in place into the disabled image of its glyph: ink (neither the
 // bottom-left colour nor white) becomes ShadowColor, paper whose up-left neighbour is ink
