@@ -1,0 +1,250 @@
+#include "app/DisabledRule.h"
+
+#include "base/Graphics.h"
+
+#include <array>
+#include <atomic>
+#include <utility>
+#include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VARNEX_VECTOR_ROUTE 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+constexpr TColor kWhite = 0xFFFFFF;
+
+std::atomic<bool> VectorRoute{true};
+
+// True when the switch allows the vector route and the processor runs it; asked on every row.
+bool UseVectorRoute() {
+#ifdef VARNEX_VECTOR_ROUTE
+  return VectorRoute.load(std::memory_order_relaxed) && __builtin_cpu_supports("ssse3");
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool IsInk(TColor Color, TColor Background, bool BackgroundShows) {
+  // Bitwise rather than short-circuit: glyph edges would make branches mispredict all the time.
+  return (Color != kWhite) & ((Color != Background) | !BackgroundShows);
+}
+
+void DisabledClasses(const std::uint8_t* Ink, const std::uint8_t* InkAbove, std::uint8_t* Classes,
+                     std::size_t From, std::size_t To) {
+  for (std::size_t x = From; x < To; ++x)
+    Classes[x] = Ink[x] != 0 ? dcShadow : (x > 0 && InkAbove[x - 1] != 0) ? dcLight : dcPaper;
+}
+
+void DisabledRow(const std::uint8_t* Ink, const std::uint8_t* InkAbove, std::uint8_t* Classes, std::size_t Width) {
+  std::size_t x = 0;
+#ifdef VARNEX_VECTOR_ROUTE
+  if (Width > 16 && UseVectorRoute()) {
+    DisabledClasses(Ink, InkAbove, Classes, 0, 1);
+    // Flags are 0 or 1, so a class is the larger of twice the ink and the ink up-left.
+    for (x = 1; x + 16 <= Width; x += 16) {
+      const __m128i ink = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Ink + x));
+      const __m128i upLeft = _mm_loadu_si128(reinterpret_cast<const __m128i*>(InkAbove + x - 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(Classes + x), _mm_max_epu8(_mm_add_epi8(ink, ink), upLeft));
+    }
+  }
+#endif
+  DisabledClasses(Ink, InkAbove, Classes, x, Width);
+}
+
+void SetDisabledVectorRoute(bool On) { VectorRoute.store(On, std::memory_order_relaxed); }
+
+namespace {
+
+#ifdef VARNEX_VECTOR_ROUTE
+
+// The ink flags of sixteen indices a step, read from a set of 256 bits (index i at bit i % 8 of
+// byte i / 8) by byte shuffles; returns where it stopped.
+__attribute__((target("ssse3"))) std::size_t InkOfIndices(const std::uint8_t* Row, std::uint8_t* Ink,
+                                                         std::size_t Width, const std::uint8_t* InkBits) {
+  const __m128i bitsLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(InkBits));
+  const __m128i bitsHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(InkBits + 16));
+  const __m128i bitOf = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+  std::size_t x = 0;
+  for (; x + 16 <= Width; x += 16) {
+    const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Row + x));
+    // A shuffle reads 16 bytes, so both halves of the set are read and the right one kept.
+    const __m128i byte = _mm_and_si128(_mm_srli_epi16(index, 3), _mm_set1_epi8(0x1F));
+    const __m128i high = _mm_cmpgt_epi8(byte, _mm_set1_epi8(15));
+    const __m128i set = _mm_or_si128(_mm_and_si128(high, _mm_shuffle_epi8(bitsHigh, byte)),
+                                     _mm_andnot_si128(high, _mm_shuffle_epi8(bitsLow, byte)));
+    const __m128i bit = _mm_shuffle_epi8(bitOf, _mm_and_si128(index, _mm_set1_epi8(7)));
+    const __m128i ink = _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(set, bit), bit), _mm_set1_epi8(1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Ink + x), ink);
+  }
+  return x;
+}
+
+// The values of sixteen classes a step, each class a byte shuffle's index into Values; returns where it stopped.
+__attribute__((target("ssse3"))) std::size_t ValuesOfClasses(const std::uint8_t* Classes, std::uint8_t* Out,
+                                                            std::size_t Width, const std::uint8_t* Values) {
+  const __m128i values = _mm_setr_epi8(static_cast<char>(Values[0]), static_cast<char>(Values[1]),
+                                       static_cast<char>(Values[2]), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  std::size_t x = 0;
+  for (; x + 16 <= Width; x += 16) {
+    const __m128i classes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Classes + x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + x), _mm_shuffle_epi8(values, classes));
+  }
+  return x;
+}
+
+#endif
+
+// The pixel value of each class, in the bitmap's format.
+using TClassValues = std::array<std::uint32_t, 3>;
+
+// 8-bit glyphs: each index's ink is worked out once per glyph, and every pixel is one look-up.
+class TIndexed8 {
+public:
+  TIndexed8(TBitmap& Bitmap, TColor Background, const TClassValues& Values)
+      : FBitmap(Bitmap), FWidth(static_cast<std::size_t>(Bitmap.Width() / 2)) {
+    const std::vector<TColor>& table = Bitmap.Palette();
+    // An index past the table reads as black.
+    FInkBits.fill(0);
+    for (std::size_t i = 0; i < FInkOf.size(); ++i) {
+      FInkOf[i] = IsInk(i < table.size() ? table[i] : 0, Background);
+      FInkBits[i / 8] = static_cast<std::uint8_t>(FInkBits[i / 8] | (FInkOf[i] << (i % 8)));
+    }
+    for (std::size_t c = 0; c < Values.size(); ++c) FValues[c] = static_cast<std::uint8_t>(Values[c]);
+  }
+  void ReadInk(int Y, std::uint8_t* Ink) const {
+    const std::uint8_t* row = FBitmap.ScanLine(Y);
+    std::size_t x = 0;
+#ifdef VARNEX_VECTOR_ROUTE
+    if (UseVectorRoute()) x = InkOfIndices(row, Ink, FWidth, FInkBits.data());
+#endif
+    for (; x < FWidth; ++x) Ink[x] = FInkOf[row[x]];
+  }
+  void WriteClasses(int Y, const std::uint8_t* Classes) {
+    std::uint8_t* half = FBitmap.ScanLine(Y) + FWidth;
+    std::size_t x = 0;
+#ifdef VARNEX_VECTOR_ROUTE
+    if (UseVectorRoute()) x = ValuesOfClasses(Classes, half, FWidth, FValues.data());
+#endif
+    for (; x < FWidth; ++x) half[x] = FValues[Classes[x]];
+  }
+
+private:
+  TBitmap& FBitmap;
+  const std::size_t FWidth;
+  std::array<std::uint8_t, 256> FInkOf;
+  std::array<std::uint8_t, 32> FInkBits;  // the same as a set of bits, for the vector route
+  std::array<std::uint8_t, 3> FValues;
+};
+
+// 24-bit glyphs: blue, green and red bytes compared and written as they are stored.
+class TDirect24 {
+public:
+  TDirect24(TBitmap& Bitmap, TColor Background, const TClassValues& Values)
+      : FBitmap(Bitmap), FWidth(static_cast<std::size_t>(Bitmap.Width() / 2)), FBackground(Background), FValues(Values) {}
+  void ReadInk(int Y, std::uint8_t* Ink) const {
+    const std::uint8_t* p = FBitmap.ScanLine(Y);
+    for (std::size_t x = 0; x < FWidth; ++x, p += 3)
+      Ink[x] = IsInk(static_cast<TColor>(p[2] | (p[1] << 8) | (p[0] << 16)), FBackground);
+  }
+  void WriteClasses(int Y, const std::uint8_t* Classes) {
+    std::uint8_t* p = FBitmap.ScanLine(Y) + 3 * FWidth;
+    for (std::size_t x = 0; x < FWidth; ++x, p += 3) {
+      const TColor c = FValues[Classes[x]];
+      p[0] = static_cast<std::uint8_t>(c >> 16);
+      p[1] = static_cast<std::uint8_t>(c >> 8);
+      p[2] = static_cast<std::uint8_t>(c);
+    }
+  }
+
+private:
+  TBitmap& FBitmap;
+  const std::size_t FWidth;
+  const TColor FBackground;
+  const TClassValues FValues;
+};
+
+// Every other format through colours and pixel values. With alpha, a transparent pixel is paper,
+// the background colour is paper only where the background shows, shadow keeps the ink's alpha,
+// light takes the alpha of the ink up-left of it and the background the background's.
+class TAnyFormat {
+public:
+  TAnyFormat(TBitmap& Bitmap, TColor Background, const TClassValues& Values)
+      : FBitmap(Bitmap), FWidth(Bitmap.Width() / 2), FBackground(Background), FValues(Values),
+        FAlphaMask(Bitmap.AlphaMask()), FColours(static_cast<std::size_t>(FWidth)),
+        FPixels(3 * static_cast<std::size_t>(FWidth), 0) {
+    FBitmap.ReadValues(Bitmap.Height() - 1, 0, 1, &FBackgroundAlpha);
+    FBackgroundAlpha &= FAlphaMask;
+    FRow = FPixels.data();
+    FAbove = FRow + FWidth;
+    FOut = FAbove + FWidth;
+  }
+  void ReadInk(int Y, std::uint8_t* Ink) {
+    std::swap(FRow, FAbove);
+    FBitmap.ReadColours(Y, 0, FWidth, FColours.data());
+    FBitmap.ReadValues(Y, 0, FWidth, FRow);
+    const bool backgroundShows = FAlphaMask == 0 || FBackgroundAlpha != 0;
+    for (int x = 0; x < FWidth; ++x)
+      Ink[x] = (FAlphaMask == 0 || (FRow[x] & FAlphaMask) != 0) && IsInk(FColours[x], FBackground, backgroundShows);
+  }
+  void WriteClasses(int Y, const std::uint8_t* Classes) {
+    for (int x = 0; x < FWidth; ++x) {
+      const std::uint8_t c = Classes[x];
+      const std::uint32_t alpha = c == dcShadow ? FRow[x] : c == dcLight ? FAbove[x - 1] : FBackgroundAlpha;
+      FOut[x] = (FValues[c] & ~FAlphaMask) | (alpha & FAlphaMask);
+    }
+    FBitmap.WriteValues(Y, FWidth, FWidth, FOut);
+  }
+
+private:
+  TBitmap& FBitmap;
+  const int FWidth;
+  const TColor FBackground;
+  const TClassValues FValues;
+  const std::uint32_t FAlphaMask;
+  std::uint32_t FBackgroundAlpha = 0;
+  std::vector<TColor> FColours;
+  std::vector<std::uint32_t> FPixels;
+  std::uint32_t* FRow;    // this row's pixel values
+  std::uint32_t* FAbove;  // the row above's
+  std::uint32_t* FOut;
+};
+
+// Runs the rule over every row, top-down, with Adapter between the bitmap and the ink flags.
+template <typename TAdapter>
+void DrawRows(TBitmap& Bitmap, TColor Background, const TClassValues& Values) {
+  TAdapter adapter(Bitmap, Background, Values);
+  const std::size_t width = static_cast<std::size_t>(Bitmap.Width() / 2);
+  std::vector<std::uint8_t> rows(3 * width, 0);
+  std::uint8_t* ink = rows.data();
+  std::uint8_t* above = ink + width;
+  std::uint8_t* classes = above + width;
+  for (int y = 0; y < Bitmap.Height(); ++y) {
+    adapter.ReadInk(y, ink);
+    DisabledRow(ink, above, classes, width);
+    adapter.WriteClasses(y, classes);
+    std::swap(ink, above);
+  }
+}
+
+}  // namespace
+
+void DrawDisabledHalf(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor) {
+  const int width = Bitmap.Width() / 2;
+  const int height = Bitmap.Height();
+  if (width == 0 || height == 0) return;
+  TColor background = 0;
+  Bitmap.ReadColours(height - 1, 0, 1, &background);
+  const TClassValues values = {Bitmap.PixelValue(background), Bitmap.PixelValue(LightColor),
+                               Bitmap.PixelValue(ShadowColor)};
+  if (Bitmap.BitCount() == 8)
+    DrawRows<TIndexed8>(Bitmap, background, values);
+  else if (Bitmap.BitCount() == 24)
+    DrawRows<TDirect24>(Bitmap, background, values);
+  else
+    DrawRows<TAnyFormat>(Bitmap, background, values);
+}
