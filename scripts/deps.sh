@@ -9,6 +9,8 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
 packages+=(desktop-file-utils appstream)
 # The end-to-end tests: an X server, a window manager, input and window tools, the desktop opener.
 packages+=(xvfb openbox xdotool x11-utils xdg-utils file python3)
+# A FAT file system through FUSE, for saving where hard links and no-replace renames are missing.
+packages+=(fusefat fuse3 dosfstools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
