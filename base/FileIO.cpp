@@ -115,6 +115,31 @@ std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize) {
   return data;
 }
 
+void OverwriteFile(const std::string& Path, const void* Data, std::size_t Size, int* Errno) {
+  const int fd = ::open(Path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (Errno != nullptr) *Errno = fd < 0 ? errno : 0;
+  if (fd < 0) throw EFOpenError("Cannot open file \"" + Path + "\". " + std::strerror(errno));
+  const auto fail = [fd, &Path](int Error) {
+    ::close(fd);
+    throw EWriteError("Cannot write file \"" + Path + "\". " + std::strerror(Error));
+  };
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) fail(errno);
+  if (S_ISREG(st.st_mode)) {
+    // Extends the file with reserved zeros where the new content is longer; a failure takes
+    // them back. Filesystems that cannot reserve are written without it.
+    const auto oldSize = static_cast<off_t>(st.st_size);
+    if (Size > 0 && ::fallocate(fd, 0, 0, static_cast<off_t>(Size)) != 0 && errno != EOPNOTSUPP) {
+      const int error = errno;
+      (void)::ftruncate(fd, oldSize);
+      fail(error);
+    }
+  }
+  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !FileWriteAll(fd, Data, Size)) fail(errno);
+  if (S_ISREG(st.st_mode) && ::ftruncate(fd, static_cast<off_t>(Size)) != 0) fail(errno);
+  if (::close(fd) != 0) throw EWriteError("Cannot write file \"" + Path + "\". " + std::strerror(errno));
+}
+
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
   for (TPendingParts rest(Parts, Count); !rest.Done();) {
     const ssize_t n = ::writev(Handle, rest.First(), rest.Batch());

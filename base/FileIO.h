@@ -38,6 +38,12 @@ private:
 // EReadError when the file holds more than MaxSize bytes (nothing is read then).
 std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize);
 
+// Writes Data over the existing file at Path in place, through any links: the file keeps its
+// inode, hard links, owner and permissions. The space is reserved before the old content is
+// touched, so a full disk leaves it whole. Raises EFOpenError when Path cannot be opened
+// (ENOENT in Errno when nothing is there, a link to nothing included) and EWriteError.
+void OverwriteFile(const std::string& Path, const void* Data, std::size_t Size, int* Errno = nullptr);
+
 // Writes all parts to the open file Handle, retrying short writes; false on failure.
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count);
 

@@ -19,69 +19,119 @@ std::string SystemReason(int Error) { return std::strerror(Error); }
 
 constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
-// The character device a symlink leads to (such as /dev/stdout on a terminal), opened;
-// -1 when it leads anywhere else. Nothing is created or truncated here.
-int OpenLinkedDevice(const std::string& FileName) {
-  struct stat st {};
-  if (::stat(FileName.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return -1;
-  const int fd = ::open(FileName.c_str(), kOpenFlags);
-  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Opens FileName, created when missing, never through a symlink to a file: such a link
-// is removed and a new file made in its place, so the file it leads to stays untouched.
-int OpenNoFollow(const std::string& FileName, int& Error) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const int fd = ::open(FileName.c_str(), kOpenFlags | O_CREAT | O_NOFOLLOW, 0666);
-    if (fd >= 0) return fd;
-    Error = errno;
-    if (Error != ELOOP) return -1;
-    const int device = OpenLinkedDevice(FileName);
-    if (device >= 0) return device;
-    if (::unlink(FileName.c_str()) != 0 && errno != ENOENT) {
+// Opens FileName for writing, following links, without truncating it: an existing file is
+// written in place, so a link or a hard link stays what it was. A missing file is created,
+// but never through a link whose target is missing.
+int OpenInPlace(const std::string& FileName, int& Error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int fd = ::open(FileName.c_str(), kOpenFlags);
+    if (fd >= 0 || errno != ENOENT) {
       Error = errno;
+      return fd;
+    }
+    // O_EXCL does not follow a link: a dangling one gives EEXIST, like a file made meanwhile.
+    fd = ::open(FileName.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0 || errno != EEXIST) {
+      Error = errno;
+      return fd;
+    }
+    struct stat st {};
+    if (::lstat(FileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::stat(FileName.c_str(), &st) != 0 &&
+        errno == ENOENT) {
+      Error = ENOENT;
       return -1;
     }
   }
+  Error = ELOOP;
   return -1;
 }
 
-// Opens the file for creation without truncating it yet: an exclusive lock is
-// taken first, so a file that another stream holds is never emptied. A character
-// device (such as /dev/null) is written as it is.
-int CreateExclusive(const std::string& FileName, int& Error) {
-  const int fd = OpenNoFollow(FileName, Error);
+// The lock that keeps two streams of this user off one file: a lock file named after the
+// file's device and inode in the user's private directory, so that no other user can take
+// it. Returns the lock file's handle, -1 when another stream holds it (Error EBUSY), or
+// -2 when there is no private directory, and then nothing is locked.
+int LockPrivately(const struct stat& File, std::string& LockPath, int& Error) {
+  const std::string dir = UserLockDirectory();
+  if (dir.empty()) return -2;
+  LockPath = dir + "/varnex-log-" + std::to_string(File.st_dev) + "-" + std::to_string(File.st_ino) + ".lock";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int fd = ::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return -2;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      Error = errno == EWOULDBLOCK ? EBUSY : errno;
+      ::close(fd);
+      return -1;
+    }
+    // The holder removes the lock file as it lets go; a lock taken on a removed file is tried again.
+    struct stat locked {}, named {};
+    if (::fstat(fd, &locked) == 0 && ::stat(LockPath.c_str(), &named) == 0 && locked.st_ino == named.st_ino &&
+        locked.st_dev == named.st_dev)
+      return fd;
+    ::close(fd);
+  }
+  return -2;
+}
+
+}  // namespace
+
+// Opens the file for creation without truncating it yet: the lock is taken and the check
+// made first, so a file that another stream holds or the check refuses is never emptied.
+// A character device (such as /dev/null) or a pipe is written as it is.
+int TFileStream::CreateExclusive(const TFileStreamCheck& Check, int& Error) {
+  const int fd = OpenInPlace(FFileName, Error);
   if (fd < 0) return -1;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
   if (!ok) {
     Error = errno;
   } else if (S_ISREG(st.st_mode)) {
-    ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd, 0) == 0;
-    if (!ok) Error = errno == EWOULDBLOCK ? EBUSY : errno;
-  } else if (!S_ISCHR(st.st_mode)) {
+    FLockHandle = LockPrivately(st, FLockPath, Error);
+    ok = FLockHandle != -1;
+    if (FLockHandle < 0) FLockPath.clear();
+  } else if (!S_ISCHR(st.st_mode) && !S_ISFIFO(st.st_mode)) {
     ok = false;
     Error = EINVAL;
+  }
+  try {
+    if (ok && Check) Check(fd, st);
+  } catch (...) {
+    ::close(fd);
+    Unlock();
+    throw;
+  }
+  if (ok && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+    ok = false;
+    Error = errno;
   }
   // Non-blocking was only for the open (a FIFO must not hang it); writes block.
   if (ok) ok = ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
   if (!ok) {
     ::close(fd);
+    Unlock();
     return -1;
   }
   return fd;
 }
 
-}  // namespace
+void TFileStream::Unlock() {
+  if (FLockHandle < 0) return;
+  // Removed while still held, so that a stream that opens it meanwhile sees it gone and retries.
+  ::unlink(FLockPath.c_str());
+  ::close(FLockHandle);
+  FLockHandle = -1;
+}
 
-TFileStream::TFileStream(const std::string& FileName, TFileStreamMode /*Mode*/) : FFileName(FileName) {
+TFileStream::TFileStream(const std::string& FileName, TFileStreamMode Mode) : TFileStream(FileName, Mode, {}) {}
+
+TFileStream::TFileStream(const std::string& FileName, TFileStreamMode /*Mode*/, const TFileStreamCheck& Check)
+    : FFileName(FileName) {
   int error = ENOENT;
-  FHandle = FileName.empty() ? -1 : CreateExclusive(FileName, error);
+  FHandle = FileName.empty() ? -1 : CreateExclusive(Check, error);
   if (FHandle < 0) throw EFCreateError("Cannot create file \"" + FileName + "\". " + SystemReason(error));
+  FBuffer.reserve(kBufferSize);
+}
+
+TFileStream::TFileStream(int Handle, const std::string& Name) : FFileName(Name), FHandle(Handle) {
   FBuffer.reserve(kBufferSize);
 }
 
@@ -92,6 +142,7 @@ TFileStream::~TFileStream() {
     // A destructor cannot report; a caller that cares calls Flush first.
   }
   ::close(FHandle);
+  Unlock();
 }
 
 void TFileStream::WriteBuffer(const void* Buffer, std::size_t Count) {

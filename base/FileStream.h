@@ -1,25 +1,40 @@
 #pragma once
-// A file stream of the runtime library: a file created (replacing an existing
-// file) for exclusive, buffered writing.
+// A file stream of the runtime library: a file created, or an existing one emptied in
+// place, for exclusive, buffered writing.
 
 #include "base/Classes.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+struct stat;
+
 // How a TFileStream opens its file.
 enum TFileStreamMode : std::uint8_t {
-  fmCreate  // created or replaced (a symlink there too, never its target), write only, exclusive while open
+  fmCreate  // created, or emptied in place through any links, write only, exclusive while open
 };
+
+// Called with the opened handle and its status before an existing file is emptied; what it
+// throws leaves the constructor with the file untouched.
+using TFileStreamCheck = std::function<void(int Handle, const struct stat& Status)>;
 
 // A file stream; failures raise EFCreateError or EWriteError.
 class TFileStream : public TObject {
 public:
-  // Creates FileName; fails while another stream holds the file. A symlink at FileName is
-  // replaced by a new file, unless it leads to a character device, which is written as it is.
+  // Creates FileName, or empties the file it names in place: a link is followed and stays a
+  // link, and a hard link is never split. A link whose target is missing is refused. Fails
+  // while another stream of this user holds the file (the lock lives in the user's private
+  // directory, keyed by device and inode, so other users cannot take it). Terminals, other
+  // character devices and pipes are written as they are.
   TFileStream(const std::string& FileName, TFileStreamMode Mode);
+  // The same, with Check called before anything is written.
+  TFileStream(const std::string& FileName, TFileStreamMode Mode, const TFileStreamCheck& Check);
+  // Writes to the open Handle (such as a duplicate of standard output), which it takes over;
+  // Name stands for it in messages.
+  TFileStream(int Handle, const std::string& Name);
   // Writes what is still buffered (a failure is dropped) and closes the file.
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
@@ -40,8 +55,13 @@ public:
   std::uint64_t Position() const;
 
 private:
+  int CreateExclusive(const TFileStreamCheck& Check, int& Error);
+  void Unlock();
+
   std::string FFileName;
   int FHandle = -1;
+  int FLockHandle = -1;
+  std::string FLockPath;
   std::uint64_t FPosition = 0;
   bool FWriteFailed = false;
   std::vector<char> FBuffer;

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,11 +67,65 @@ bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfE
   constexpr std::uint64_t kMaxCopyBytes = std::uint64_t{1} << 30;
   try {
     const std::string data = ReadFileBounded(Source, kMaxCopyBytes);
-    WriteFileSafely(Target, data.data(), data.size(), !FailIfExists, false);
+    if (!FailIfExists) {
+      // An existing target is written in place: a link stays a link, a hard link stays whole.
+      int error = 0;
+      try {
+        OverwriteFile(Target, data.data(), data.size(), &error);
+        return true;
+      } catch (const EFOpenError&) {
+        if (error != ENOENT) throw;
+      }
+    }
+    // A new file appears only complete, and never through a link to nothing.
+    WriteFileSafely(Target, data.data(), data.size(), false, false);
     return true;
   } catch (const EStreamError&) {
     return false;
   }
+}
+
+namespace {
+
+// A directory itself (not a link to one), owned by this user and writable by nobody else.
+bool IsPrivateDirectory(const std::string& Dir) {
+  struct stat info {};
+  return ::lstat(Dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Dir, created with mode 0700 when missing, if it is private; "" otherwise. A directory that
+// someone else made first fails the check, and the caller moves on to the next place.
+std::string MakePrivateDirectory(const std::string& Dir) {
+  if (Dir.size() < 2 || Dir[0] != PathDelim) return std::string();
+  if (::mkdir(Dir.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
+  return IsPrivateDirectory(Dir) ? Dir : std::string();
+}
+
+}  // namespace
+
+std::string PrivateLockDirectory(const std::string& RuntimeDir, const std::string& TempBase,
+                                 const std::string& CacheBase) {
+  const std::string runtime = ExcludeTrailingPathDelimiter(RuntimeDir);
+  if (!runtime.empty() && runtime[0] == PathDelim && IsPrivateDirectory(runtime)) return runtime;
+  const std::string temp = TempBase.empty() ? std::string()
+                                            : MakePrivateDirectory(IncludeTrailingPathDelimiter(TempBase) +
+                                                                   "varnex-" + std::to_string(::geteuid()));
+  if (!temp.empty() || CacheBase.empty()) return temp;
+  ForceDirectories(CacheBase);
+  return MakePrivateDirectory(IncludeTrailingPathDelimiter(CacheBase) + "varnex");
+}
+
+std::string AbsoluteEnv(const char* Name) {
+  const char* value = std::getenv(Name);
+  return value != nullptr && value[0] == PathDelim ? std::string(value) : std::string();
+}
+
+std::string UserLockDirectory() {
+  std::string cache = AbsoluteEnv("XDG_CACHE_HOME");
+  const std::string home = AbsoluteEnv("HOME");
+  if (cache.empty() && !home.empty()) cache = IncludeTrailingPathDelimiter(home) + ".cache";
+  return PrivateLockDirectory(AbsoluteEnv("XDG_RUNTIME_DIR"), "/tmp", cache);
 }
 
 std::string GetCurrentDir() {

@@ -27,13 +27,25 @@ bool DirectoryExists(const std::string& Path);
 bool ForceDirectories(const std::string& Dir);
 // Removes the file at Path; false when that fails.
 bool DeleteFile(const std::string& Path);
-// Copies Source to Target; replaces Target unless FailIfExists. False when that fails.
+// Copies Source to Target; False when that fails. An existing Target is written over in place
+// (through links) unless FailIfExists; a link to nothing is refused.
 bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);
 
 // The process's current directory (no trailing delimiter), or "" when unknown.
 std::string GetCurrentDir();
 // Makes Dir the current directory; false when that fails.
 bool SetCurrentDir(const std::string& Dir);
+
+// The directory for this user's lock and socket files, without a trailing '/', or "" when
+// none is usable. A usable directory is a directory itself (not a link), owned by this user
+// and writable by nobody else: RuntimeDir when it is an absolute path to one; else
+// TempBase/varnex-<uid>; else CacheBase/varnex; the last two are created with mode 0700.
+std::string PrivateLockDirectory(const std::string& RuntimeDir, const std::string& TempBase,
+                                 const std::string& CacheBase);
+// The same for the running process: $XDG_RUNTIME_DIR, /tmp, then $XDG_CACHE_HOME or $HOME/.cache.
+std::string UserLockDirectory();
+// The value of the environment variable Name when it is an absolute path, else "".
+std::string AbsoluteEnv(const char* Name);
 
 // The full path of the running executable.
 std::string ProgramFileName();

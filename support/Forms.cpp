@@ -58,26 +58,6 @@ std::size_t Utf8SequenceLength(const std::string& Text, std::size_t Pos) {
   return 0;
 }
 
-// A directory itself (not a link to one), owned by this user and writable by nobody else.
-bool IsPrivateDirectory(const std::string& Dir) {
-  struct stat info {};
-  return ::lstat(Dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-// Dir, created with mode 0700 when missing, if it is private; "" otherwise. A directory that
-// someone else made first fails the check, and the caller moves on to the next place.
-std::string MakePrivateDirectory(const std::string& Dir) {
-  if (Dir.size() < 2 || Dir[0] != PathDelim) return std::string();
-  if (::mkdir(Dir.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
-  return IsPrivateDirectory(Dir) ? Dir : std::string();
-}
-
-std::string AbsoluteEnv(const char* Name) {
-  const char* value = std::getenv(Name);
-  return value != nullptr && value[0] == PathDelim ? std::string(value) : std::string();
-}
-
 // $XDG_CACHE_HOME, else the home directory's .cache.
 std::string UserCacheBase() {
   const std::string cache = AbsoluteEnv("XDG_CACHE_HOME");
@@ -155,18 +135,6 @@ std::string InstanceLockNameFor(const std::string& Dir) {
 }
 
 std::string InstanceLockName() { return InstanceLockNameFor(InstanceLockDir(ProgramFileName())); }
-
-std::string PrivateLockDirectory(const std::string& RuntimeDir, const std::string& TempBase,
-                                 const std::string& CacheBase) {
-  const std::string runtime = ExcludeTrailingPathDelimiter(RuntimeDir);
-  if (!runtime.empty() && runtime[0] == PathDelim && IsPrivateDirectory(runtime)) return runtime;
-  const std::string temp = TempBase.empty() ? std::string()
-                                            : MakePrivateDirectory(IncludeTrailingPathDelimiter(TempBase) +
-                                                                   "varnex-" + std::to_string(::geteuid()));
-  if (!temp.empty() || CacheBase.empty()) return temp;
-  ForceDirectories(CacheBase);
-  return MakePrivateDirectory(IncludeTrailingPathDelimiter(CacheBase) + "varnex");
-}
 
 std::string InstanceLockDirectory() {
   return PrivateLockDirectory(AbsoluteEnv("XDG_RUNTIME_DIR"), "/tmp", UserCacheBase());

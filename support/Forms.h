@@ -2,6 +2,8 @@
 // The single-instance lock: one running instance per program directory, and a way
 // for a later start to ask that instance to bring its window forward.
 
+#include "base/SysUtils.h"  // PrivateLockDirectory
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,13 +22,9 @@ std::string InstanceLockNameFor(const std::string& Dir);
 // The lock name of the running program, from the directory of /proc/self/exe.
 std::string InstanceLockName();
 
-// The directory for this user's lock and socket files, without a trailing '/', or "" when
-// none is usable. A usable directory is a directory itself (not a link), owned by this user
-// and writable by nobody else: RuntimeDir when it is an absolute path to one; else
-// TempBase/varnex-<uid>; else CacheBase/varnex; the last two are created with mode 0700.
-std::string PrivateLockDirectory(const std::string& RuntimeDir, const std::string& TempBase,
-                                 const std::string& CacheBase);
-// The same for the running program: $XDG_RUNTIME_DIR, /tmp, then $XDG_CACHE_HOME or ~/.cache.
+
+// The directory for the running program's lock: $XDG_RUNTIME_DIR, /tmp, then $XDG_CACHE_HOME
+// or ~/.cache (the home directory from the user database when HOME is unset).
 std::string InstanceLockDirectory();
 
 // Brings forward the application's active modal window when one is open, otherwise

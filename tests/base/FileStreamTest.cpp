@@ -5,6 +5,8 @@
 #include "tests/common/TestSupport.h"
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -128,28 +130,51 @@ TEST(FileStreamTest, ACharacterDeviceCanBeTheTarget) {
   EXPECT_NO_THROW(stream.Flush());
 }
 
-TEST(FileStreamTest, ASymlinkIsReplacedAndItsTargetLeftAlone) {
+TEST(FileStreamTest, LinksAreWrittenThroughInPlaceAndNeverReplaced) {
   TempDir dir;
-  const std::string target = dir / "precious.txt", log = dir / "log.txt", dangling = dir / "dangling.txt";
-  WriteFileBytes(target, "precious");
-  ASSERT_EQ(::symlink(target.c_str(), log.c_str()), 0);
-  ASSERT_EQ(::symlink((dir / "nowhere.txt").c_str(), dangling.c_str()), 0);
-  for (const std::string& path : {log, dangling}) {
+  const std::string target = dir / "earlier.txt", link = dir / "log.txt", hard = dir / "hard.txt";
+  WriteFileBytes(target, "an earlier, longer log");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::link(target.c_str(), hard.c_str()), 0);
+  for (const std::string& path : {link, hard}) {
     TFileStream stream(path, fmCreate);
-    stream.WriteString("log");
+    stream.WriteString("log of " + path);
     stream.Flush();
-    struct stat st {};
-    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode)) << path;
-    EXPECT_EQ(ReadFileBytes(path), "log");
+    EXPECT_EQ(ReadFileBytes(target), "log of " + path);
   }
-  EXPECT_EQ(ReadFileBytes(target), "precious");
-  EXPECT_FALSE(FileExists(dir / "nowhere.txt"));
-  // A link to a device is followed, and stays a link.
-  const std::string device = dir / "null";
-  ASSERT_EQ(::symlink("/dev/null", device.c_str()), 0);
-  { TFileStream stream(device, fmCreate); }
   struct stat st {};
-  ASSERT_EQ(::lstat(device.c_str(), &st), 0);
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::stat(hard.c_str(), &st), 0);
+  EXPECT_EQ(st.st_nlink, 2u) << "the hard link was split";
+  // A link whose target is missing is refused; nothing is created through it.
+  const std::string dangling = dir / "dangling.txt";
+  ASSERT_EQ(::symlink((dir / "nowhere.txt").c_str(), dangling.c_str()), 0);
+  EXPECT_THROW_MSG({ TFileStream stream(dangling, fmCreate); }, EFCreateError,
+                   "Cannot create file \"" + dangling + "\". No such file or directory");
+  EXPECT_FALSE(FileExists(dir / "nowhere.txt"));
+  ASSERT_EQ(::lstat(dangling.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // A link to standard output, as /dev/stdout is, is written through and stays a link.
+  const std::string out = dir / "stdout";
+  ASSERT_EQ(::symlink("/proc/self/fd/1", out.c_str()), 0);
+  { TFileStream stream(out, fmCreate); }
+  ASSERT_EQ(::lstat(out.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(FileStreamTest, AnotherProcessLockingTheFileCannotKeepTheStreamOut) {
+  // Anyone who can read the file can take a lock on it; the stream does not depend on that.
+  TempDir dir;
+  const std::string path = dir / "log.txt";
+  WriteFileBytes(path, "");
+  const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(::flock(reader, LOCK_SH), 0);
+  EXPECT_NO_THROW({
+    TFileStream stream(path, fmCreate);
+    stream.WriteString("run");
+  });
+  ::close(reader);
+  EXPECT_EQ(ReadFileBytes(path), "run");
 }

@@ -50,6 +50,35 @@ TEST(FilesAndDirectories, CopyReplacesOrRefuses) {
   EXPECT_EQ(ReadFileBytes(dir / "dst"), "new");
 }
 
+TEST(CopyFileOver, AnExistingTargetIsWrittenInPlaceThroughItsLinks) {
+  TempDir dir;
+  WriteFileBytes(dir / "src", "the new log");
+  WriteFileBytes(dir / "old", "an older and longer log");
+  ASSERT_EQ(::symlink((dir / "old").c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(::link((dir / "old").c_str(), (dir / "hard").c_str()), 0);
+  ASSERT_EQ(::chmod((dir / "old").c_str(), 0640), 0);
+  EXPECT_TRUE(CopyFile(dir / "src", dir / "link", false));
+  EXPECT_TRUE(CopyFile(dir / "src", dir / "hard", false));
+  EXPECT_EQ(ReadFileBytes(dir / "old"), "the new log");
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir / "link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::stat((dir / "old").c_str(), &st), 0);
+  EXPECT_EQ(st.st_nlink, 2u);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // A link to nothing is refused and creates nothing.
+  ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+  EXPECT_FALSE(CopyFile(dir / "src", dir / "dangling", false));
+  EXPECT_FALSE(FileExists(dir / "nowhere"));
+  // The space is reserved before anything changes: a copy that does not fit leaves the old file whole.
+  WriteFileBytes(dir / "big", std::string(64 * 1024, 'b'));
+  {
+    varnex_test::FileSizeLimit limit(4096);
+    EXPECT_FALSE(CopyFile(dir / "big", dir / "link", false));
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "old"), "the new log");
+}
+
 TEST(SafeWrite, NeverReplacesWithoutPermissionAndLeavesNoTemporary) {
   TempDir dir;
   WriteFileSafely(dir / "t", "abc", 3, false, false);
