@@ -140,6 +140,11 @@ void OverwriteFile(const std::string& Path, const void* Data, std::size_t Size, 
   if (::close(fd) != 0) throw EWriteError("Cannot write file \"" + Path + "\". " + std::strerror(errno));
 }
 
+bool FileWriteAll(int Handle, const void* Data, std::size_t Size) {
+  const iovec part{const_cast<void*>(Data), Size};
+  return FileWriteAllV(Handle, &part, 1);
+}
+
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
   for (TPendingParts rest(Parts, Count); !rest.Done();) {
     const ssize_t n = ::writev(Handle, rest.First(), rest.Batch());
@@ -180,11 +185,8 @@ std::string RandomHex(std::size_t Bytes) {
 // its own: its temporaries are still told apart, only a later run will not clean them.
 std::string LoadUserMark() {
   constexpr std::size_t kMarkSize = 16;
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  std::string dir = cache != nullptr && cache[0] == PathDelim ? std::string(cache)
-                    : home != nullptr && home[0] == PathDelim ? std::string(home) + "/.cache"
-                                                              : std::string();
+  std::string dir = AbsoluteEnv("XDG_CACHE_HOME");
+  if (dir.empty() && !AbsoluteEnv("HOME").empty()) dir = AbsoluteEnv("HOME") + "/.cache";
   if (!dir.empty() && ForceDirectories(dir + "/varnex")) {
     const std::string path = dir + "/varnex/temporary-mark";
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -383,4 +385,33 @@ void TNewFile::Discard() {
       st.st_ino == FPlaceholder.second && st.st_size == 0)
     ::unlink(FPath.c_str());
   FClaimed = false;
+}
+
+void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync) {
+  TNewFile file(Path, Replace, Sync);
+  file.Write(Data, Size);
+  file.Commit();
+}
+
+bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists) {
+  // A log of even a very long batch stays far below this.
+  constexpr std::uint64_t kMaxCopyBytes = std::uint64_t{1} << 30;
+  try {
+    const std::string data = ReadFileBounded(Source, kMaxCopyBytes);
+    if (!FailIfExists) {
+      // An existing target is written in place: a link stays a link, a hard link stays whole.
+      int error = 0;
+      try {
+        OverwriteFile(Target, data.data(), data.size(), &error);
+        return true;
+      } catch (const EFOpenError&) {
+        if (error != ENOENT) throw;
+      }
+    }
+    // A new file appears only complete, and never through a link to nothing.
+    WriteFileSafely(Target, data.data(), data.size(), false, false);
+    return true;
+  } catch (const EStreamError&) {
+    return false;
+  }
 }

@@ -44,6 +44,8 @@ std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize);
 // (ENOENT in Errno when nothing is there, a link to nothing included) and EWriteError.
 void OverwriteFile(const std::string& Path, const void* Data, std::size_t Size, int* Errno = nullptr);
 
+// Writes all Size bytes to the open file Handle, retrying short writes; false on failure.
+bool FileWriteAll(int Handle, const void* Data, std::size_t Size);
 // Writes all parts to the open file Handle, retrying short writes; false on failure.
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count);
 
@@ -89,3 +91,13 @@ private:
   std::pair<dev_t, ino_t> FPlaceholder{};     // and is this file
   bool FSync;
 };
+
+// Writes Data to a temporary file in Path's directory and moves it to Path.
+// With Replace false an existing Path is never replaced (EFileExists); with Sync
+// the data reaches the disk before the move. A replaced file's permission bits (and
+// owner, where allowed) carry over. Raises EFCreateError or EWriteError on failure and
+// leaves no temporary file behind.
+void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync);
+// Copies Source to Target; False when that fails. An existing Target is written over in place
+// (through links) unless FailIfExists; a link to nothing is refused.
+bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);
