@@ -42,10 +42,10 @@ void TGlyphConvertCommand::SaveGlyph(TBitmap& Bitmap) {
     Bitmap.SaveToFile(target, false);
   } catch (const EFileExists&) {
     if (DirectoryExists(target)) throw EGlyphConvertError("Cannot save glyph to file: " + target);
-    throw EGlyphConvertError("Output file already exists: " + target);
+    throw EGlyphOutputExists("Output file already exists: " + target);
   } catch (const EStreamError&) {
     // An existing file is reported before any other reason the save failed.
-    if (FileExists(target)) throw EGlyphConvertError("Output file already exists: " + target);
+    if (FileExists(target)) throw EGlyphOutputExists("Output file already exists: " + target);
     throw EGlyphConvertError("Cannot save glyph to file: " + target);
   }
 }

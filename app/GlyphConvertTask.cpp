@@ -7,6 +7,7 @@
 #include "base/SysUtils.h"
 
 #include <algorithm>
+#include <unistd.h>
 #include <exception>
 #include <utility>
 
@@ -59,11 +60,22 @@ TGlyphConvertTask::TGlyphConvertTask(std::vector<std::string> FileNames, TColor 
       FOutputDir(OutputDir),
       FLogFileName(LogFileName) {}
 
-TGlyphConvertTask::~TGlyphConvertTask() = default;
+TGlyphConvertTask::~TGlyphConvertTask() {
+  if (FLogHandle >= 0) ::close(FLogHandle);
+}
 
 int TGlyphConvertTask::ErrorCount() const { return FErrorCount; }
 
 int TGlyphConvertTask::WarningCount() const { return FWarningCount; }
+
+int TGlyphConvertTask::SkippedCount() const { return FSkippedCount; }
+
+void TGlyphConvertTask::SetSkipExisting(bool Skip) { FSkipExisting = Skip; }
+
+void TGlyphConvertTask::SetLogHandle(int Handle) {
+  if (FLogHandle >= 0) ::close(FLogHandle);
+  FLogHandle = Handle;
+}
 
 bool TGlyphConvertTask::LogWriteFailed() const { return FLogWriteFailed; }
 
@@ -113,7 +125,12 @@ void TGlyphConvertTask::RunGuardedSection() {
 
 void TGlyphConvertTask::OpenLog() {
   try {
-    FLogStream = std::make_unique<TFileStream>(FLogFileName, fmCreate);
+    if (FLogHandle >= 0) {
+      FLogStream = std::make_unique<TFileStream>(FLogHandle, FLogFileName);
+      FLogHandle = -1;
+    } else {
+      FLogStream = std::make_unique<TFileStream>(FLogFileName, fmCreate, LogCheck);
+    }
   } catch (const EStreamError&) {
     throw EGlyphConvertTaskError("The program cannot create a log file.");
   }
@@ -155,9 +172,28 @@ void TGlyphConvertTask::ConvertFile(const std::string& FileName) {
     TGlyphConvertCommand command(FileName, FLightColor, FShadowColor, FOutputDir);
     command.Execute();
     Log("Converted: ", FileName, false);
+    FileDone(FileName, TFileStatus::Converted, std::string());
+  } catch (const EGlyphOutputExists& error) {
+    if (!FSkipExisting) {
+      LogError(error.Message(), false);
+      FileDone(FileName, TFileStatus::Error, error.Message());
+      return;
+    }
+    ++FSkippedCount;
+    const std::string message =
+        "Skipped, output file already exists: " + IncludeTrailingPathDelimiter(FOutputDir) + ExtractFileName(FileName);
+    Log(message, false);
+    FileDone(FileName, TFileStatus::Skipped, message);
   } catch (const EGlyphConvertError& error) {
     LogError(error.Message(), false);
+    FileDone(FileName, TFileStatus::Error, error.Message());
   }
+}
+
+void TGlyphConvertTask::FileDone(const std::string& FileName, TFileStatus Status, const std::string& Message) {
+  if (!OnFileDone) return;
+  OnFileDone(this, TFileOutcome{FileName, IncludeTrailingPathDelimiter(FOutputDir) + ExtractFileName(FileName),
+                                Status, Message});
 }
 
 void TGlyphConvertTask::CheckCanceled() {

@@ -4,6 +4,7 @@
 
 #include "base/Classes.h"
 #include "base/Exceptions.h"
+#include "base/FileStream.h"
 #include "base/Types.h"
 #include "support/Tasks.h"
 
@@ -13,14 +14,25 @@
 #include <string_view>
 #include <vector>
 
-class TFileStream;
-
 // An event that passes its sender and a short status text.
 using TMessageEvent = std::function<void(TObject* Sender, const std::string& Text)>;
 
 // Text with each control character (codes 0-31 and 127) written as a visible escape: \t, \n,
 // \r, else \x and two lower-case hex digits. Every other byte, a backslash too, stays as it is.
 std::string EscapeControlChars(const std::string& Text);
+
+// How one file of the batch ended.
+enum class TFileStatus { Converted, Error, Skipped };
+
+// One file's outcome: the source as given, its output path, and for an error or a skip the
+// message of the log's line (before its control characters are escaped).
+struct TFileOutcome {
+  const std::string& Source;
+  std::string Target;
+  TFileStatus Status;
+  std::string Message;
+};
+using TFileOutcomeEvent = std::function<void(TObject* Sender, const TFileOutcome& Outcome)>;
 
 // The log file cannot be created; the only failure of the task's own that leaves Perform.
 VARNEX_DECLARE_EXCEPTION(EGlyphConvertTaskError, Exception);
@@ -38,6 +50,13 @@ public:
   int ErrorCount() const;
   // The number of "[Warning] " lines written.
   int WarningCount() const;
+  // The number of files skipped because their output already existed.
+  int SkippedCount() const;
+  // With Skip, a file whose output already exists is logged as a skip instead of an error.
+  void SetSkipExisting(bool Skip);
+  // Writes the log to the open Handle (such as a duplicate of standard output), which the
+  // task takes over, instead of the log file.
+  void SetLogHandle(int Handle);
   // True when a write to the log failed during the run; the run itself goes on regardless.
   bool LogWriteFailed() const;
   // The files still held by the task; empty after a run.
@@ -48,6 +67,11 @@ public:
 
   // Receives "Started", each file's name, then "Completed" or "Canceled".
   TMessageEvent OnMessage;
+  // Receives each file's outcome once its log line is written.
+  TFileOutcomeEvent OnFileDone;
+  // Checks an existing log file before it is emptied; what it throws leaves Perform, and the
+  // file stays as it was.
+  TFileStreamCheck LogCheck;
 
 protected:
   void Execute() override;
@@ -69,6 +93,7 @@ private:
   void Log(std::string_view Prefix, const std::string& Text, bool Flush);
   void LogError(const std::string& Text, bool Flush = true);
   void LogWarning(const std::string& Text);
+  void FileDone(const std::string& FileName, TFileStatus Status, const std::string& Message);
   void DoMessage(const std::string& Text, bool IsFileName = false);
 
   std::vector<std::string> FFileNames;
@@ -81,5 +106,8 @@ private:
   bool FLogWriteFailed = false;
   int FErrorCount = 0;
   int FWarningCount = 0;
+  int FSkippedCount = 0;
+  bool FSkipExisting = false;
+  int FLogHandle = -1;
   bool FMessageIsFileName = false;
 };

@@ -147,9 +147,10 @@ protected:
 TEST_F(VarnexConvertTest, HelpAndVersionAnswerAndExitZero) {
   const TToolResult help = RunTool({"--help"}, Dir.Path());
   EXPECT_EQ(help.ExitCode, 0);
-  const std::string usage = "Usage: varnex-convert [--light RRGGBB] [--shadow RRGGBB] -o DIR [-l FILE] FILE|FOLDER...\n";
+  const std::string usage = "Usage: varnex-convert [OPTION]... -o DIR [FILE|FOLDER]...\n";
   EXPECT_EQ(help.Out.rfind(usage, 0), 0u) << help.Out;
-  for (const char* option : {"      --light", "      --shadow", "  -o, --output", "  -l, --log", "  -h, --help",
+  for (const char* option : {"      --light", "      --shadow", "  -o, --output", "  -l, --log", "      --files-from",
+                             "  -0, --null", "      --skip-existing", "  -q, --quiet", "      --json", "  -h, --help",
                              "  -V, --version"})
     EXPECT_NE(help.Out.find(std::string("\n") + option + " "), std::string::npos) << option;
   EXPECT_EQ(help.Err, "");
@@ -184,6 +185,13 @@ TEST_F(VarnexConvertTest, UsageErrorsExitWithTwoAndOneLineNamingTheFault) {
       {{"--output", OutDir, a, "--shadow"}, "option --shadow needs a value"},
       {{"--output=", a}, "the output directory is empty"},
       {{"--output", OutDir, "--log=", a}, "the log file name is empty"},
+      {{"-o", OutDir, "--json", "-l", "-", a}, "--json and --log - both need standard output"},
+      {{"-o", OutDir, "-0", a}, "--null needs --files-from"},
+      {{"-o", OutDir, "--files-from", Dir / "no-list"}, "cannot read the file list " + Dir / "no-list" +
+                                                           " (No such file or directory)"},
+      // Echoed arguments are escaped as the log escapes names.
+      {{"-o", OutDir, "--\033[31mred", a}, "unknown option: --\\x1b[31mred"},
+      {{"-o", OutDir, "--light=\033[2J", a}, "bad colour for --light: '\\x1b[2J' (expected RRGGBB)"},
   };
   for (const auto& [args, fault] : cases) {
     const TToolResult result = RunTool(args, Dir.Path());
@@ -290,11 +298,85 @@ TEST_F(VarnexConvertTest, LoggedErrorsExitWithOne) {
   const std::string missing = Dir / "missing.bmp";
   const TToolResult result = RunTool({"--output", OutDir, missing, a, a}, Dir.Path());
   EXPECT_EQ(result.ExitCode, 1);
-  EXPECT_EQ(result.Err, "varnex-convert: errors: 2, warnings: 0 (see Log.txt)\n");
+  // Each failed file gets its line on standard error, as the log words and escapes it.
+  EXPECT_EQ(result.Err, "varnex-convert: Cannot load glyph from file: " + missing + "\n" +
+                            "varnex-convert: Output file already exists: " + OutDir + "/a.bmp\n" +
+                            "varnex-convert: errors: 2, warnings: 0 (see Log.txt)\n");
   const std::string log = ReadFileBytes(Dir / "Log.txt");
   EXPECT_NE(log.find("\r\n[Error] Cannot load glyph from file: " + missing + "\r\n"), std::string::npos);
   EXPECT_NE(log.find("\r\n[Error] Output file already exists: " + OutDir + "/a.bmp\r\n"), std::string::npos);
   EXPECT_NE(log.find("\r\nErrors: 2\r\n"), std::string::npos);
+  // A missing folder is a missing input like a missing file; --quiet keeps standard error empty.
+  const TToolResult quiet = RunTool({"-q", "-o", OutDir, Dir / "no-folder/", Dir / "bad\033.bmp"}, Dir.Path());
+  EXPECT_EQ(quiet.ExitCode, 1);
+  EXPECT_EQ(quiet.Err, "");
+  EXPECT_NE(ReadFileBytes(Dir / "Log.txt").find("\r\nErrors: 2\r\n"), std::string::npos);
+  const TToolResult loud = RunTool({"-o", OutDir, Dir / "bad\033.bmp"}, Dir.Path());
+  EXPECT_EQ(loud.Err.rfind("varnex-convert: Cannot load glyph from file: " + Dir / "bad\\x1b.bmp\n", 0), 0u);
+}
+
+TEST_F(VarnexConvertTest, FileListsSkipsAndJsonServeScripts) {
+  const std::string a = Source("a.bmp"), b = Source("b b\nc.bmp"), bad = Source("bad\xff\x01.bmp");
+  WriteFileBytes(bad, "not a bitmap");
+  WriteFileBytes(Dir / "list0", a + std::string(1, '\0') + b + std::string(1, '\0'));
+  WriteFileBytes(Dir / "list", a + "\n\n" + bad + "\n");
+  TToolResult result = RunTool({"-o", OutDir, "-0", "--files-from", Dir / "list0"}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  EXPECT_TRUE(FileExists(OutDir + "/b b\nc.bmp"));
+  // A re-run skips what exists: neither an error nor replaced.
+  result = RunTool({"-o", OutDir, "--skip-existing", "--files-from", Dir / "list", b}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 1);
+  const std::string log = ReadFileBytes(Dir / "Log.txt");
+  EXPECT_NE(log.find("\r\nSkipped, output file already exists: " + OutDir + "/a.bmp\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\r\nSkipped, output file already exists: " + OutDir + "/b b\\nc.bmp\r\n"), std::string::npos);
+  EXPECT_NE(log.find("\r\nErrors: 1\r\n"), std::string::npos);
+  // One object a line; a byte that is not UTF-8 is kept as a lone surrogate escape.
+  result = RunTool({"-o", OutDir, "--json", "--skip-existing", a, bad}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.Out, "{\"source\":\"" + a + "\",\"target\":\"" + OutDir + "/a.bmp\",\"status\":\"skipped\"," +
+                            "\"message\":\"Skipped, output file already exists: " + OutDir + "/a.bmp\"}\n" +
+                            "{\"source\":\"" + Dir / "bad\\udcff\\u0001.bmp\",\"target\":\"" + OutDir +
+                            "/bad\\udcff\\u0001.bmp\",\"status\":\"error\"," +
+                            "\"message\":\"Cannot load glyph from file: " +
+                            Dir / "bad\\udcff\\u0001.bmp\"}\n" +
+                            "{\"summary\":{\"converted\":0,\"skipped\":1,\"errors\":1,\"warnings\":0," +
+                            "\"canceled\":false}}\n");
+}
+
+TEST_F(VarnexConvertTest, TheLogReplacesOnlyALogAndWritesThroughLinks) {
+  const std::string a = Source("a.bmp"), notes = Dir / "notes.txt", empty = Dir / "empty.txt";
+  WriteFileBytes(notes, "my notes");
+  WriteFileBytes(empty, "");
+  // An input, or a file that is not an earlier log, is refused before anything is written.
+  for (const auto& [log, input] : {std::pair{a, a}, std::pair{notes, a}, std::pair{empty, empty}}) {
+    const TToolResult result = RunTool({"-o", OutDir, "-l", log, input}, Dir.Path());
+    EXPECT_EQ(result.ExitCode, 2) << log;
+    EXPECT_NE(result.Err.find(log), std::string::npos) << result.Err;
+  }
+  EXPECT_EQ(ReadFileBytes(a), TinyGlyph());
+  EXPECT_EQ(ReadFileBytes(notes), "my notes");
+  EXPECT_FALSE(DirectoryExists(OutDir));
+  // An empty file and an earlier log are replaced in place, through a link that stays.
+  const std::string link = Dir / "log-link";
+  ASSERT_EQ(::symlink(empty.c_str(), link.c_str()), 0);
+  for (int run = 0; run < 2; ++run) {
+    const TToolResult result = RunTool({"-o", OutDir, "-l", link, "--skip-existing", a}, Dir.Path());
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+    EXPECT_EQ(ReadFileBytes(empty).rfind("Start time: ", 0), 0u);
+  }
+  struct stat st {};
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // Standard output, through a link as /dev/stdout is, or as '-'.
+  const std::string out = Dir / "stdout";
+  ASSERT_EQ(::symlink("/proc/self/fd/1", out.c_str()), 0);
+  for (const std::string& log : {out, std::string("-")}) {
+    const TToolResult result = RunTool({"-o", OutDir, "-l", log, "--skip-existing", a}, Dir.Path());
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+    EXPECT_EQ(result.Out.rfind("Start time: ", 0), 0u) << log;
+    ASSERT_EQ(::lstat(out.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+  }
 }
 
 TEST_F(VarnexConvertTest, LogThatCannotBeCreatedExitsWithThreeAndConvertsNothing) {
@@ -338,57 +420,62 @@ TEST_F(VarnexConvertTest, AFileNamedLikeAStatusShowsAsAFile) {
   EXPECT_NE(screen.find("\r100% Started"), std::string::npos) << screen;
 }
 
-TEST_F(VarnexConvertTest, InterruptStopsAtTheNextFileBoundary) {
-  const std::string a = Source("a.bmp"), c = Source("c.bmp");
-  // The tool refuses pipes, so the test holds it inside the second file by answering its
-  // open of that file only after the interrupt was sent.
-  const std::string b = Source("b.bmp");
-  const int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC);
-  // Only a user without the right to watch opens skips; anywhere else a missing mechanism fails.
-  if (fan < 0 && errno == EPERM && ::geteuid() != 0) GTEST_SKIP() << "fanotify permission events need root";
-  ASSERT_GE(fan, 0) << "no fanotify permission events: " << std::strerror(errno);
-  ASSERT_EQ(::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, b.c_str()), 0);
-  const pid_t pid = StartTool({"--output", OutDir, a, b, c}, Dir.Path());
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  bool held = false;
-  while (!held) {
-    pollfd ready{fan, POLLIN, 0};
-    ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the tool never opened b.bmp";
-    fanotify_event_metadata event{};
-    ASSERT_EQ(::read(fan, &event, sizeof event), static_cast<ssize_t>(sizeof event));
-    held = event.pid == pid;
-    if (held) {
-      ASSERT_TRUE(FileExists(OutDir + "/a.bmp"));
-      ASSERT_EQ(::kill(pid, SIGINT), 0);
+TEST_F(VarnexConvertTest, InterruptStopsAtTheNextFileBoundaryAndEndsByTheSignal) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    std::filesystem::remove_all(OutDir);
+    const std::string a = Source("a.bmp"), c = Source("c.bmp");
+    // The tool refuses pipes, so the test holds it inside the second file by answering its
+    // open of that file only after the interrupt was sent.
+    const std::string b = Source("b.bmp");
+    const int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC);
+    // Only a user without the right to watch opens skips; anywhere else a missing mechanism fails.
+    if (fan < 0 && errno == EPERM && ::geteuid() != 0) GTEST_SKIP() << "fanotify permission events need root";
+    ASSERT_GE(fan, 0) << "no fanotify permission events: " << std::strerror(errno);
+    ASSERT_EQ(::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, b.c_str()), 0);
+    const pid_t pid = StartTool({"--output", OutDir, a, b, c}, Dir.Path());
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    bool held = false;
+    while (!held) {
+      pollfd ready{fan, POLLIN, 0};
+      ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the tool never opened b.bmp";
+      fanotify_event_metadata event{};
+      ASSERT_EQ(::read(fan, &event, sizeof event), static_cast<ssize_t>(sizeof event));
+      held = event.pid == pid;
+      if (held) {
+        ASSERT_TRUE(FileExists(OutDir + "/a.bmp"));
+        ASSERT_EQ(::kill(pid, signal), 0);
+      }
+      const fanotify_response answer{event.fd, FAN_ALLOW};
+      ASSERT_EQ(::write(fan, &answer, sizeof answer), static_cast<ssize_t>(sizeof answer));
+      ::close(event.fd);
     }
-    const fanotify_response answer{event.fd, FAN_ALLOW};
-    ASSERT_EQ(::write(fan, &answer, sizeof answer), static_cast<ssize_t>(sizeof answer));
-    ::close(event.fd);
+    ::close(fan);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(ended, pid) << "the tool did not end";
+    // The shell sees the signal (130 for Ctrl+C), so a loop around the tool stops too.
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), signal);
+    const std::string log = ReadFileBytes(Dir / "Log.txt");
+    EXPECT_NE(log.find("\r\n[Warning] Task canceled by user.\r\nTask canceled\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nWarnings: 1\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("Converts: " + c), std::string::npos);
+    EXPECT_FALSE(FileExists(OutDir + "/c.bmp"));
+    // Whatever was written is a whole glyph, and no temporary file is left behind.
+    EXPECT_EQ(ReadFileBytes(OutDir + "/a.bmp").size(), 54u + 2u * 12u);
+    DIR* dir = ::opendir(OutDir.c_str());
+    ASSERT_NE(dir, nullptr);
+    for (dirent* entry = ::readdir(dir); entry != nullptr; entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      EXPECT_TRUE(name == "a.bmp" || name == "b.bmp") << name;
+      EXPECT_EQ(ReadFileBytes(OutDir + "/" + name).size(), 54u + 2u * 12u) << name;
+    }
+    ::closedir(dir);
   }
-  ::close(fan);
-  int status = 0;
-  pid_t ended = 0;
-  while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(1ms);
-  ASSERT_EQ(ended, pid) << "the tool did not end";
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  const std::string log = ReadFileBytes(Dir / "Log.txt");
-  EXPECT_NE(log.find("\r\n[Warning] Task canceled by user.\r\nTask canceled\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("\r\nWarnings: 1\r\n"), std::string::npos);
-  EXPECT_EQ(log.find("Converts: " + c), std::string::npos);
-  EXPECT_FALSE(FileExists(OutDir + "/c.bmp"));
-  // Whatever was written is a whole glyph, and no temporary file is left behind.
-  EXPECT_EQ(ReadFileBytes(OutDir + "/a.bmp").size(), 54u + 2u * 12u);
-  DIR* dir = ::opendir(OutDir.c_str());
-  ASSERT_NE(dir, nullptr);
-  for (dirent* entry = ::readdir(dir); entry != nullptr; entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    EXPECT_TRUE(name == "a.bmp" || name == "b.bmp") << name;
-    EXPECT_EQ(ReadFileBytes(OutDir + "/" + name).size(), 54u + 2u * 12u) << name;
-  }
-  ::closedir(dir);
 }
 
 TEST_F(VarnexConvertTest, ConvertsTheConformanceSetOfGoodFiles) {
