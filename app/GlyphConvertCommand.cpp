@@ -5,6 +5,7 @@
 #include "base/SysUtils.h"
 
 #include <string_view>
+#include <sys/stat.h>
 
 TGlyphConvertCommand::TGlyphConvertCommand(const std::string& FileName, TColor LightColor, TColor ShadowColor,
                                            const std::string& OutputDir)
@@ -42,6 +43,10 @@ void TGlyphConvertCommand::SaveGlyph(TBitmap& Bitmap) {
     Bitmap.SaveToFile(target, false);
   } catch (const EFileExists&) {
     if (DirectoryExists(target)) throw EGlyphConvertError("Cannot save glyph to file: " + target);
+    // An empty file is what a save killed half-way leaves: it never counts as a finished output.
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+      throw EGlyphConvertError("Output file already exists: " + target);
     throw EGlyphOutputExists("Output file already exists: " + target);
   } catch (const EStreamError&) {
     // An existing file is reported before any other reason the save failed.

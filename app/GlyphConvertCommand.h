@@ -11,7 +11,8 @@ class TBitmap;
 
 // An expected failure of one conversion; the message names the file.
 VARNEX_DECLARE_EXCEPTION(EGlyphConvertError, Exception);
-// The output file already exists (and is not a folder); it was left as it is.
+// A finished output file already exists (not a folder, nor the empty file a killed save
+// leaves); it was left as it is.
 VARNEX_DECLARE_EXCEPTION(EGlyphOutputExists, EGlyphConvertError);
 
 // Converts one source file: the source on the left, its disabled image on the right.

@@ -126,8 +126,10 @@ TEST(DisabledImage, EveryFormatOnBothRoutesFollowsTheRuleAsWrittenDown) {
   std::mt19937 random(31);
   OnBothRoutes([&] {
     for (const TFormat& format : formats) {
+      int differing = 0;
+      TBmpFixture f;
       for (int round = 0; round < 30; ++round) {
-        TBmpFixture f;
+        f = TBmpFixture();
         f.BitCount = format.BitCount;
         // Widths up to 40 reach the first pixel, the sixteen-pixel steps and the tail of a row.
         f.Width = 1 + static_cast<int>(random() % 40);
@@ -155,9 +157,9 @@ TEST(DisabledImage, EveryFormatOnBothRoutesFollowsTheRuleAsWrittenDown) {
         TBitmap glyph;
         glyph.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         WidenWithDisabledImage(glyph, light, shadow);
-        ASSERT_EQ(Colours(glyph, f.Width, f.Width), ReferenceRule(picture, f.Width, f.Height, light, shadow))
-            << f.BitCount << " bits, alpha " << format.Alpha << ", round " << round;
+        differing += Colours(glyph, f.Width, f.Width) != ReferenceRule(picture, f.Width, f.Height, light, shadow);
       }
+      EXPECT_EQ(differing, 0) << f.BitCount << " bits, alpha mask " << format.Alpha;
     }
   });
 }

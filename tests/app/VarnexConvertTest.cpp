@@ -2,6 +2,7 @@
 
 #include "base/SysUtils.h"
 #include "tests/common/BmpFixtures.h"
+#include "tests/common/KilledSave.h"
 #include "tests/common/LogText.h"
 #include "tests/common/TestSupport.h"
 
@@ -568,4 +569,19 @@ TEST_F(VarnexConvertTest, SavesOnAFileSystemWithoutHardLinksOrANoReplaceRename) 
   // The name stays refused to a second save, which reports it.
   EXPECT_EQ(again.ExitCode, 1);
   EXPECT_NE(log.find("[Error] Output file already exists: " + mount + "/out/g.bmp"), std::string::npos) << log;
+}
+
+TEST_F(VarnexConvertTest, AnEmptyOutputLeftByAKilledSaveIsNeverTakenAsDone) {
+  const std::string g = Source("g.bmp");
+  std::filesystem::create_directory(OutDir);
+  varnex_test::LeaveKilledSave(OutDir + "/g.bmp");
+  ASSERT_EQ(ReadFileBytes(OutDir + "/g.bmp"), "");
+  const TToolResult result = RunTool({"-o", OutDir, "--skip-existing", g}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 1) << result.Err;
+  EXPECT_NE(ReadFileBytes(Dir / "Log.txt").find("[Error] Output file already exists: " + OutDir + "/g.bmp"),
+            std::string::npos);
+  // The run cleaned the killed save's temporary; its placeholder is the user's to remove.
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(OutDir)) left.push_back(entry.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"g.bmp"});
 }
