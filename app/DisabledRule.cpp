@@ -43,10 +43,10 @@ void DisabledClasses(const std::uint8_t* Ink, const std::uint8_t* InkAbove, std:
 void DisabledRow(const std::uint8_t* Ink, const std::uint8_t* InkAbove, std::uint8_t* Classes, std::size_t Width) {
   std::size_t x = 0;
 #ifdef VARNEX_VECTOR_ROUTE
-  if (Width > 16 && UseVectorRoute()) {
-    DisabledClasses(Ink, InkAbove, Classes, 0, 1);
-    // Flags are 0 or 1, so a class is the larger of twice the ink and the ink up-left.
-    for (x = 1; x + 16 <= Width; x += 16) {
+  if (UseVectorRoute()) {
+    // Flags are 0 or 1, so a class is the larger of twice the ink and the ink up-left; the
+    // zero before the row above stands for the ink up-left of the first pixel.
+    for (; x + 16 <= Width; x += 16) {
       const __m128i ink = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Ink + x));
       const __m128i upLeft = _mm_loadu_si128(reinterpret_cast<const __m128i*>(InkAbove + x - 1));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(Classes + x), _mm_max_epu8(_mm_add_epi8(ink, ink), upLeft));
@@ -219,9 +219,10 @@ template <typename TAdapter>
 void DrawRows(TBitmap& Bitmap, TColor Background, const TClassValues& Values) {
   TAdapter adapter(Bitmap, Background, Values);
   const std::size_t width = static_cast<std::size_t>(Bitmap.Width() / 2);
-  std::vector<std::uint8_t> rows(3 * width, 0);
-  std::uint8_t* ink = rows.data();
-  std::uint8_t* above = ink + width;
+  // Each row of ink flags follows a zero, as DisabledRow asks.
+  std::vector<std::uint8_t> rows(3 * width + 2, 0);
+  std::uint8_t* ink = rows.data() + 1;
+  std::uint8_t* above = ink + width + 1;
   std::uint8_t* classes = above + width;
   for (int y = 0; y < Bitmap.Height(); ++y) {
     adapter.ReadInk(y, ink);

@@ -27,7 +27,7 @@ void DisabledClasses(const std::uint8_t* Ink, const std::uint8_t* InkAbove, std:
                      std::size_t From, std::size_t To);
 
 // The same for a whole row, sixteen pixels a step with vector instructions where the switch
-// below allows it, otherwise through DisabledClasses.
+// below allows it, otherwise through DisabledClasses. InkAbove[-1] must be readable and 0.
 void DisabledRow(const std::uint8_t* Ink, const std::uint8_t* InkAbove, std::uint8_t* Classes, std::size_t Width);
 
 // Turns the vector route on or off (it is on by default); read on every row.

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -258,13 +259,70 @@ std::vector<std::string> FolderGlyphs(const std::string& Folder) {
   return names;
 }
 
+// Inputs sharing a parent folder from this many on are looked up in one listing of it.
+constexpr std::size_t kListFrom = 16;
+
+// Marks in IsFolder the inputs of Parent that its listing shows as a folder or a
+// regular file. Links and entries of unknown type stay unmarked, and so do names past
+// the read budget, which keeps a huge folder from costing more than the stats it saves.
+void ListParent(const std::string& Parent, const std::vector<std::size_t>& Members,
+                const std::vector<std::string>& Inputs, std::vector<signed char>& IsFolder) {
+  // Each name leads to its first member, and Next to any further member of the same name.
+  std::unordered_map<std::string_view, std::size_t> first;
+  first.reserve(Members.size());
+  std::vector<std::size_t> next(Members.size(), Members.size());
+  for (std::size_t k = Members.size(); k-- > 0;) {
+    const std::string& input = Inputs[Members[k]];
+    const auto [it, added] = first.try_emplace(std::string_view(input).substr(input.rfind('/') + 1), k);
+    if (!added) {
+      next[k] = it->second;
+      it->second = k;
+    }
+  }
+  DIR* dir = ::opendir(Parent.c_str());
+  if (dir == nullptr) return;
+  std::size_t budget = 16 * Members.size() + 1024;
+  // A folder lists each name once, so each name is met at most once.
+  for (const dirent* entry; !first.empty() && budget-- > 0 && (entry = ::readdir(dir)) != nullptr;) {
+    const auto it = first.find(entry->d_name);
+    if (it == first.end()) continue;
+    if (entry->d_type == DT_DIR || entry->d_type == DT_REG)
+      for (std::size_t k = it->second; k < Members.size(); k = next[k]) IsFolder[Members[k]] = entry->d_type == DT_DIR;
+    first.erase(it);
+  }
+  ::closedir(dir);
+}
+
+// Which inputs are folders, links followed. Many files of one folder are answered by
+// the entry types of one listing instead of a stat each; the rest are stat'ed.
+std::vector<signed char> FolderInputs(const std::vector<std::string>& Inputs) {
+  std::vector<signed char> isFolder(Inputs.size(), -1);
+  // Keyed by views into Inputs: the parent with its slash, or "." for a bare name.
+  std::unordered_map<std::string_view, std::vector<std::size_t>> byParent;
+  for (std::size_t i = 0; i < Inputs.size(); ++i) {
+    const std::size_t slash = Inputs[i].rfind('/');
+    const std::string_view name = std::string_view(Inputs[i]).substr(slash == std::string::npos ? 0 : slash + 1);
+    if (name.empty() || name == "." || name == "..") continue;
+    byParent[slash == std::string::npos ? std::string_view(".") : std::string_view(Inputs[i]).substr(0, slash + 1)]
+        .push_back(i);
+  }
+  for (const auto& [parent, members] : byParent)
+    if (members.size() >= kListFrom) ListParent(std::string(parent), members, Inputs, isFolder);
+  for (std::size_t i = 0; i < Inputs.size(); ++i) {
+    std::error_code ignored;
+    if (isFolder[i] < 0) isFolder[i] = std::filesystem::is_directory(Inputs[i], ignored);
+  }
+  return isFolder;
+}
+
 // The inputs with each folder replaced by its glyph files.
 std::vector<std::string> ExpandFolders(std::vector<std::string> Inputs) {
+  const std::vector<signed char> isFolder = FolderInputs(Inputs);
   std::vector<std::string> files;
   files.reserve(Inputs.size());
-  for (std::string& input : Inputs) {
-    std::error_code ignored;
-    if (!std::filesystem::is_directory(input, ignored)) {
+  for (std::size_t i = 0; i < Inputs.size(); ++i) {
+    std::string& input = Inputs[i];
+    if (isFolder[i] == 0) {
       files.push_back(std::move(input));
       continue;
     }

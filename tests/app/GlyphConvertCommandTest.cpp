@@ -168,13 +168,14 @@ TEST(DisabledImage, TheVectorRouteGivesTheClassesOfTheReference) {
   std::mt19937 random(5);
   for (int round = 0; round < 500; ++round) {
     const std::size_t width = 1 + random() % 70;
-    std::vector<std::uint8_t> ink(width), above(width), expected(width), vector(width);
+    // The row above follows a zero, as DisabledRow asks.
+    std::vector<std::uint8_t> ink(width), above(width + 1), expected(width), vector(width);
     for (std::size_t x = 0; x < width; ++x) {
       ink[x] = static_cast<std::uint8_t>(random() % 2);
-      above[x] = static_cast<std::uint8_t>(random() % 2);
+      above[x + 1] = static_cast<std::uint8_t>(random() % 2);
     }
-    DisabledClasses(ink.data(), above.data(), expected.data(), 0, width);
-    DisabledRow(ink.data(), above.data(), vector.data(), width);
+    DisabledClasses(ink.data(), above.data() + 1, expected.data(), 0, width);
+    DisabledRow(ink.data(), above.data() + 1, vector.data(), width);
     ASSERT_EQ(vector, expected) << "width " << width;
   }
 }

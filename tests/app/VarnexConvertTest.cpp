@@ -271,7 +271,7 @@ TEST_F(VarnexConvertTest, AFolderStandsForItsGlyphFilesSortedByName) {
 }
 
 TEST_F(VarnexConvertTest, ManyInputsOfOneFolderAreTypedLikeFewOnes) {
-  // Many names of one folder, among them a folder and links: each is told apart by its own type.
+  // Enough names in one folder that the tool reads that folder's listing for them.
   const std::string many = Dir / "many";
   ASSERT_EQ(::mkdir(many.c_str(), 0700), 0);
   ASSERT_EQ(::mkdir((many + "/sub.bmp").c_str(), 0700), 0);
