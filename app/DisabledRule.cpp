@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -97,6 +98,49 @@ __attribute__((target("ssse3"))) std::size_t ValuesOfClasses(const std::uint8_t*
   return x;
 }
 
+// The ink flags of four 24-bit pixels a step: sixteen bytes read as four pixels of four
+// bytes, their fourth byte dropped, and compared with the background and white. Reads up to
+// three bytes past the pixels, which the caller's row must hold; returns where it stopped.
+__attribute__((target("ssse3"))) std::size_t InkOfPixels24(const std::uint8_t* Row, std::uint8_t* Ink,
+                                                          std::size_t Width, std::uint32_t Background) {
+  const __m128i unpack = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i firstBytes = _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i background = _mm_set1_epi32(static_cast<int>(Background));
+  const __m128i white = _mm_set1_epi32(0xFFFFFF);
+  std::size_t x = 0;
+  for (; x + 4 <= Width; x += 4) {
+    const __m128i px = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Row + 3 * x)), unpack);
+    const __m128i paper = _mm_or_si128(_mm_cmpeq_epi32(px, background), _mm_cmpeq_epi32(px, white));
+    const __m128i ink = _mm_andnot_si128(_mm_shuffle_epi8(paper, firstBytes), _mm_set1_epi8(1));
+    const int flags = _mm_cvtsi128_si32(ink);
+    std::memcpy(Ink + x, &flags, 4);
+  }
+  return x;
+}
+
+// The pixels of four classes a step, twelve bytes chosen from the three values' bytes by one
+// shuffle; writes nothing past the pixels. Returns where it stopped.
+__attribute__((target("ssse3"))) std::size_t PixelsOfClasses24(const std::uint8_t* Classes, std::uint8_t* Out,
+                                                              std::size_t Width, const std::uint32_t* Values) {
+  std::uint8_t table[16] = {};
+  for (int c = 0; c < 3; ++c) std::memcpy(table + 3 * c, &Values[c], 3);
+  const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table));
+  const __m128i spread = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, -1, -1, -1, -1);
+  const __m128i byteOf = _mm_setr_epi8(0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 0, 0, 0);
+  std::size_t x = 0;
+  for (; x + 4 <= Width; x += 4) {
+    int four;
+    std::memcpy(&four, Classes + x, 4);
+    const __m128i c = _mm_shuffle_epi8(_mm_cvtsi32_si128(four), spread);
+    const __m128i index = _mm_add_epi8(_mm_add_epi8(c, _mm_add_epi8(c, c)), byteOf);
+    const __m128i px = _mm_shuffle_epi8(values, index);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + 3 * x), px);
+    const int last = _mm_cvtsi128_si32(_mm_srli_si128(px, 8));
+    std::memcpy(Out + 3 * x + 8, &last, 4);
+  }
+  return x;
+}
+
 #endif
 
 // The pixel value of each class, in the bitmap's format.
@@ -141,31 +185,45 @@ private:
   std::array<std::uint8_t, 3> FValues;
 };
 
-// 24-bit glyphs: blue, green and red bytes compared and written as they are stored.
+// 24-bit glyphs: pixels read and written four bytes at a time in the order they are stored
+// (blue, green, red); ink is told by equality, which the order does not change.
 class TDirect24 {
 public:
   TDirect24(TBitmap& Bitmap, TColor Background, const TClassValues& Values)
-      : FBitmap(Bitmap), FWidth(static_cast<std::size_t>(Bitmap.Width() / 2)), FBackground(Background), FValues(Values) {}
+      : FBitmap(Bitmap), FWidth(static_cast<std::size_t>(Bitmap.Width() / 2)), FBackground(Stored(Background)) {
+    for (std::size_t c = 0; c < Values.size(); ++c) FValues[c] = Stored(Values[c]);
+  }
   void ReadInk(int Y, std::uint8_t* Ink) const {
-    const std::uint8_t* p = FBitmap.ScanLine(Y);
-    for (std::size_t x = 0; x < FWidth; ++x, p += 3)
-      Ink[x] = IsInk(static_cast<TColor>(p[2] | (p[1] << 8) | (p[0] << 16)), FBackground);
+    // The right half follows the left, so the fourth byte of the last pixel is still in the row.
+    const std::uint8_t* row = FBitmap.ScanLine(Y);
+    std::size_t x = 0;
+#ifdef VARNEX_VECTOR_ROUTE
+    if (UseVectorRoute()) x = InkOfPixels24(row, Ink, FWidth, FBackground);
+#endif
+    for (; x < FWidth; ++x) {
+      std::uint32_t v;
+      std::memcpy(&v, row + 3 * x, 4);
+      Ink[x] = IsInk(v & 0xFFFFFF, FBackground);
+    }
   }
   void WriteClasses(int Y, const std::uint8_t* Classes) {
-    std::uint8_t* p = FBitmap.ScanLine(Y) + 3 * FWidth;
-    for (std::size_t x = 0; x < FWidth; ++x, p += 3) {
-      const TColor c = FValues[Classes[x]];
-      p[0] = static_cast<std::uint8_t>(c >> 16);
-      p[1] = static_cast<std::uint8_t>(c >> 8);
-      p[2] = static_cast<std::uint8_t>(c);
-    }
+    // Each store's fourth byte is overwritten by the next pixel; the last pixel takes three.
+    std::uint8_t* half = FBitmap.ScanLine(Y) + 3 * FWidth;
+    std::size_t x = 0;
+#ifdef VARNEX_VECTOR_ROUTE
+    if (UseVectorRoute()) x = PixelsOfClasses24(Classes, half, FWidth, FValues.data());
+#endif
+    for (; x + 1 < FWidth; ++x) std::memcpy(half + 3 * x, &FValues[Classes[x]], 4);
+    if (x < FWidth) std::memcpy(half + 3 * x, &FValues[Classes[x]], 3);
   }
 
 private:
+  static std::uint32_t Stored(TColor C) { return ((C & 0xFF) << 16) | (C & 0xFF00) | ((C >> 16) & 0xFF); }
+
   TBitmap& FBitmap;
   const std::size_t FWidth;
-  const TColor FBackground;
-  const TClassValues FValues;
+  const std::uint32_t FBackground;
+  std::array<std::uint32_t, 3> FValues;
 };
 
 // Every other format through colours and pixel values. With alpha, a transparent pixel is paper,
