@@ -43,16 +43,17 @@ const char* const kUsage =
     "      --light RRGGBB    highlight colour of the disabled image (default FFFFFF)\n"
     "      --shadow RRGGBB   shape colour of the disabled image (default 808080)\n"
     "  -o, --output DIR      output directory, created when missing (required)\n"
-    "  -l, --log FILE        log file (default Log.txt), '-' for standard output; an\n"
-    "                        existing regular file is replaced only when it is empty or\n"
-    "                        an earlier log, and is written in place through links\n"
-    "      --files-from FILE also convert the names listed in FILE, one a line\n"
-    "                        ('-' for standard input)\n"
-    "  -0, --null            names in the --files-from list end with NUL, not newline\n"
+    "  -l, --log FILE        log file (default Log.txt), '-' for standard output;\n"
+    "                        an existing file is replaced only when it is empty\n"
+    "                        or an earlier log, in place through links\n"
+    "      --files-from FILE also convert the names in FILE, one a line ('-' for\n"
+    "                        standard input)\n"
+    "  -0, --null            names in the --files-from list end with NUL\n"
     "      --skip-existing   skip a file whose output exists, without an error\n"
-    "  -q, --quiet           no progress, per-file errors or summary on standard error\n"
-    "      --json            one JSON object a line on standard output for each file,\n"
-    "                        then a summary; invalid UTF-8 bytes of names as \\udcXX\n"
+    "  -q, --quiet           no progress, per-file errors or summary\n"
+    "      --json            a JSON object a line on standard output for each\n"
+    "                        file, then a summary; bytes of names that are not\n"
+    "                        UTF-8 as \\udcXX\n"
     "  -h, --help            show this text\n"
     "  -V, --version         show the version\n"
     "\n"
@@ -458,11 +459,11 @@ const char* StatusName(TFileStatus Status) {
 
 // Refuses, before anything is written, an existing regular file that -l must not replace:
 // one of the inputs, or a file that holds something other than an earlier log.
-TFileStreamCheck LogFileCheck(const TOptions& Options) {
-  return [&Options](int Handle, const struct stat& Log) {
+TFileStreamCheck LogFileCheck(const std::vector<std::string>& Inputs, const std::string& LogFileName) {
+  return [&Inputs, &LogFileName](int Handle, const struct stat& Log) {
     if (!S_ISREG(Log.st_mode)) return;
-    const std::string name = EscapeControlChars(Options.LogFileName);
-    for (const std::string& input : Options.FileNames) {
+    const std::string name = EscapeControlChars(LogFileName);
+    for (const std::string& input : Inputs) {
       struct stat st {};
       if (::stat(input.c_str(), &st) == 0 && st.st_dev == Log.st_dev && st.st_ino == Log.st_ino)
         throw TLogRefused{"the log file " + name + " is one of the inputs; it is left as it is"};
@@ -480,12 +481,20 @@ TFileStreamCheck LogFileCheck(const TOptions& Options) {
   };
 }
 
-int Run(const TOptions& Options) {
-  TGlyphConvertTask task(Options.FileNames, Options.LightColor, Options.ShadowColor, *Options.OutputDir,
+int Run(TOptions& Options) {
+  TGlyphConvertTask task(std::move(Options.FileNames), Options.LightColor, Options.ShadowColor, *Options.OutputDir,
                          Options.LogFileName);
   task.SetSkipExisting(Options.SkipExisting);
-  if (LogToStdout(Options)) task.SetLogHandle(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
-  task.LogCheck = LogFileCheck(Options);
+  if (LogToStdout(Options)) {
+    const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (out < 0) {
+      std::fprintf(stderr, "varnex-convert: The program cannot create a log file. (standard output)\n");
+      return kExitNoLog;
+    }
+    task.SetLogHandle(out);
+  }
+  // The task holds the inputs until its end, and the log is checked at its start.
+  task.LogCheck = LogFileCheck(task.FileNames(), Options.LogFileName);
   // A request made before the first file is seen at the first check as well.
   auto passStop = [&task](TObject*) {
     if (ReceivedSignal != 0) task.Cancel();
@@ -493,7 +502,9 @@ int Run(const TOptions& Options) {
   task.OnStart = passStop;
   task.OnIdle = passStop;
 
-  const bool terminal = !Options.Quiet && ::isatty(STDERR_FILENO) == 1;
+  // No progress line between the lines that standard output writes to the same terminal.
+  const bool stdoutLines = (Options.Json || LogToStdout(Options)) && ::isatty(STDOUT_FILENO) == 1;
+  const bool terminal = !Options.Quiet && !stdoutLines && ::isatty(STDERR_FILENO) == 1;
   TProgressLine progress(task);
   if (terminal) {
     task.OnMessage = [&progress, &task](TObject*, const std::string& Text) {

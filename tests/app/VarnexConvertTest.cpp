@@ -319,9 +319,8 @@ TEST_F(VarnexConvertTest, LoggedErrorsExitWithOne) {
 TEST_F(VarnexConvertTest, FileListsSkipsAndJsonServeScripts) {
   const std::string a = Source("a.bmp"), b = Source("b b\nc.bmp"), bad = Source("bad\xff\x01.bmp");
   WriteFileBytes(bad, "not a bitmap");
-  WriteFileBytes(Dir / "list0", a + std::string(1, '\0') + b + std::string(1, '\0'));
   WriteFileBytes(Dir / "list", a + "\n\n" + bad + "\n");
-  TToolResult result = RunTool({"-o", OutDir, "-0", "--files-from", Dir / "list0"}, Dir.Path());
+  TToolResult result = RunTool({"-o", OutDir, a, b}, Dir.Path());
   EXPECT_EQ(result.ExitCode, 0) << result.Err;
   EXPECT_TRUE(FileExists(OutDir + "/b b\nc.bmp"));
   // A re-run skips what exists: neither an error nor replaced.
@@ -368,16 +367,6 @@ TEST_F(VarnexConvertTest, TheLogReplacesOnlyALogAndWritesThroughLinks) {
   struct stat st {};
   ASSERT_EQ(::lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
-  // Standard output, through a link as /dev/stdout is, or as '-'.
-  const std::string out = Dir / "stdout";
-  ASSERT_EQ(::symlink("/proc/self/fd/1", out.c_str()), 0);
-  for (const std::string& log : {out, std::string("-")}) {
-    const TToolResult result = RunTool({"-o", OutDir, "-l", log, "--skip-existing", a}, Dir.Path());
-    EXPECT_EQ(result.ExitCode, 0) << result.Err;
-    EXPECT_EQ(result.Out.rfind("Start time: ", 0), 0u) << log;
-    ASSERT_EQ(::lstat(out.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-  }
 }
 
 TEST_F(VarnexConvertTest, LogThatCannotBeCreatedExitsWithThreeAndConvertsNothing) {

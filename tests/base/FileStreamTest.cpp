@@ -178,3 +178,21 @@ TEST(FileStreamTest, AnotherProcessLockingTheFileCannotKeepTheStreamOut) {
   ::close(reader);
   EXPECT_EQ(ReadFileBytes(path), "run");
 }
+
+TEST(FileStreamTest, ALinkTheKernelRefusesToFollowIsACreateError) {
+  // In a sticky, world-writable folder the kernel follows only the links of the folder's
+  // owner or of the follower; another user's link there cannot redirect the log.
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a link to another user needs root";
+  if (ReadFileBytes("/proc/sys/fs/protected_symlinks").rfind('1', 0) != 0) GTEST_SKIP() << "protected_symlinks off";
+  TempDir dir;
+  const std::string shared = dir / "shared", target = dir / "precious.txt", link = dir / "shared/log.txt";
+  ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+  WriteFileBytes(target, "precious");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::lchown(link.c_str(), 65533, 65533), 0);
+  EXPECT_THROW_MSG({ TFileStream stream(link, fmCreate); }, EFCreateError,
+                   "Cannot create file \"" + link + "\". Permission denied");
+  EXPECT_EQ(ReadFileBytes(target), "precious");
+}
