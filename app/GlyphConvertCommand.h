@@ -11,19 +11,9 @@ class TBitmap;
 
 // An expected failure of one conversion; the message names the file.
 VARNEX_DECLARE_EXCEPTION(EGlyphConvertError, Exception);
-// The output file already exists (and is not a folder); it was left as it is.
+// A finished output file already exists (not a folder, nor the empty file a killed save
+// leaves); it was left as it is.
 VARNEX_DECLARE_EXCEPTION(EGlyphOutputExists, EGlyphConvertError);
-
-// Rewrites a 24-bit bitmap in place into the disabled image of its glyph: ink (neither the
-// bottom-left colour nor white) becomes ShadowColor, paper whose up-left neighbour is ink
-// becomes LightColor, and every other pixel the bottom-left colour.
-void MakeDisabledImage(TBitmap& Work, TColor LightColor, TColor ShadowColor);
-
-// Widens Bitmap to twice its width with its disabled image on the right; an empty bitmap stays as it is.
-void AddDisabledImage(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor);
-// Draws the disabled image of the glyph in the left half of an already widened Bitmap into its
-// right half; an empty bitmap stays as it is.
-void DrawDisabledHalf(TBitmap& Bitmap, TColor LightColor, TColor ShadowColor);
 
 // Converts one source file: the source on the left, its disabled image on the right.
 class TGlyphConvertCommand : public TObject {
@@ -38,8 +28,7 @@ public:
 private:
   // Reads the glyph into the left half of a bitmap twice its width.
   void LoadGlyph(TBitmap& Bitmap);
-  // Draws the disabled image into the right half.
-  void AddDisabledImage(TBitmap& Bitmap);
+  // Publishes the widened glyph under the source's name in the output directory.
   void SaveGlyph(TBitmap& Bitmap);
 
   const std::string FileName;

@@ -106,8 +106,8 @@ void TGlyphConvertTask::Execute() {
 void TGlyphConvertTask::RunGuardedSection() {
   try {
     ForceOutputDir();
-    // The outputs are published through one handle of the folder, as SaveGlyph names them.
-    const TDirectoryBinding output(IncludeTrailingPathDelimiter(FOutputDir));
+    // Whatever route a killed run published on, its temporaries go before this run adds its own.
+    RemoveStaleTemporaries(FOutputDir);
     ConvertFiles();
   } catch (const EUserCancel& error) {
     LogWarning(error.Message());

@@ -3,6 +3,7 @@
 #include "app/GlyphConvertTask.h"
 #include "app/ProgressDialogUnit.h"
 #include "app/UserFiles.h"
+#include "base/FileIO.h"
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 #include "gui/Application.h"

@@ -138,14 +138,9 @@ TBmpImage DecodeBmp(TBmpSource& Source, bool Widen = false);
 
 // True when pixels of this depth and these masks carry an alpha channel (a 16- or 32-bit alpha mask).
 bool BmpHasAlpha(int BitCount, const std::array<std::uint32_t, 4>& Masks);
-// Reads the alpha bits of Count 16- or 32-bit pixels from X on, masked in place (not shifted down).
-void ReadBmpAlpha(const std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
-                  std::uint32_t* Out);
-// Replaces the alpha bits of Count 16- or 32-bit pixels from X on with Alpha's, given as ReadBmpAlpha reads them.
-void WriteBmpAlpha(std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
-                   const std::uint32_t* Alpha);
-// Decodes a whole BMP file held in memory; raises EInvalidGraphic naming the fault.
-TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size);
+// Decodes a whole BMP file held in memory, its rows copied straight from it; raises
+// EInvalidGraphic naming the fault. Widen as for the other form.
+TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size, bool Widen = false);
 // The bytes of a BMP file before its pixels: file header, info header, masks and colour table.
 // Raises EInvalidGraphic when the image cannot be stored in the file format.
 std::vector<std::uint8_t> EncodeBmpHead(const TBmpImage& Image);

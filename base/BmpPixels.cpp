@@ -202,9 +202,11 @@ void TPixelCodec::Decode(const std::uint8_t* Row, int X, int Count, TColor* Out)
   }
 }
 
-namespace {
-
-std::uint32_t SearchNearest(const std::vector<TColor>& Palette, TColor Color) {
+std::uint32_t NearestPaletteIndex(const std::vector<TColor>& Palette, TColor Color) {
+  Color &= 0xFFFFFF;
+  // The first exact entry is the answer, and a plain search finds it many times faster.
+  const auto exact = std::find(Palette.begin(), Palette.end(), Color);
+  if (exact != Palette.end()) return static_cast<std::uint32_t>(exact - Palette.begin());
   std::uint32_t best = 0;
   std::uint32_t bestDistance = std::numeric_limits<std::uint32_t>::max();
   for (std::size_t i = 0; i < Palette.size(); ++i) {
@@ -217,38 +219,6 @@ std::uint32_t SearchNearest(const std::vector<TColor>& Palette, TColor Color) {
     }
   }
   return best;
-}
-
-// The nearest entries last found, with the colour table they were found in. The
-// glyphs of a batch mostly share one table, and each asks for the same few colours.
-struct TNearestMemo {
-  std::vector<TColor> Palette;
-  std::array<TColor, 8> Colors{};
-  std::array<std::uint32_t, 8> Indices{};
-  std::size_t Count = 0;
-  std::size_t Next = 0;
-
-  std::uint32_t Find(const std::vector<TColor>& Table, TColor Color) {
-    if (Table != Palette) {
-      Palette = Table;
-      Count = Next = 0;
-    }
-    for (std::size_t i = 0; i < Count; ++i)
-      if (Colors[i] == Color) return Indices[i];
-    const std::uint32_t index = SearchNearest(Table, Color);
-    Colors[Next] = Color;
-    Indices[Next] = index;
-    Next = (Next + 1) % Colors.size();
-    Count = std::max(Count, Next == 0 ? Colors.size() : Next);
-    return index;
-  }
-};
-
-}  // namespace
-
-std::uint32_t NearestPaletteIndex(const std::vector<TColor>& Palette, TColor Color) {
-  thread_local TNearestMemo memo;
-  return memo.Find(Palette, Color & 0xFFFFFF);
 }
 
 std::uint32_t TPixelCodec::NearestIndex(TColor Color) const { return NearestPaletteIndex(FPalette, Color); }
@@ -316,28 +286,4 @@ void TPixelCodec::Encode(std::uint8_t* Row, int X, int Count, const TColor* In) 
 
 bool BmpHasAlpha(int BitCount, const std::array<std::uint32_t, 4>& Masks) {
   return (BitCount == 16 || BitCount == 32) && Masks[3] != 0;
-}
-
-void ReadBmpAlpha(const std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
-                  std::uint32_t* Out) {
-  const std::size_t bytes = BitCount == 16 ? 2 : 4;
-  for (int i = 0; i < Count; ++i) {
-    const std::uint8_t* p = Row + bytes * static_cast<std::size_t>(X + i);
-    std::uint32_t v = 0;
-    for (std::size_t b = 0; b < bytes; ++b) v |= static_cast<std::uint32_t>(p[b]) << (8 * b);
-    Out[i] = v & AlphaMask;
-  }
-}
-
-void WriteBmpAlpha(std::uint8_t* Row, int BitCount, std::uint32_t AlphaMask, int X, int Count,
-                   const std::uint32_t* Alpha) {
-  const std::size_t bytes = BitCount == 16 ? 2 : 4;
-  for (int i = 0; i < Count; ++i) {
-    std::uint8_t* p = Row + bytes * static_cast<std::size_t>(X + i);
-    for (std::size_t b = 0; b < bytes; ++b) {
-      const std::uint32_t keep = ~AlphaMask >> (8 * b);
-      const std::uint32_t put = (Alpha[i] & AlphaMask) >> (8 * b);
-      p[b] = static_cast<std::uint8_t>((p[b] & keep) | put);
-    }
-  }
 }

@@ -330,8 +330,7 @@ private:
   std::size_t FSize;
 };
 
-// The headers, the masks and a colour table of up to 256 entries fit in this many bytes,
-// and so does a small glyph in full: one read brings it.
+// The headers, the masks and a colour table of up to 256 entries fit in this many bytes.
 constexpr std::size_t kHeadBytes = 8192;
 
 }  // namespace
@@ -359,7 +358,7 @@ TBmpImage DecodeBmp(TBmpSource& Source, bool Widen) {
   return image;
 }
 
-TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size) {
+TBmpImage DecodeBmp(const std::uint8_t* Data, std::size_t Size, bool Widen) {
   TMemorySource source(Data, Size);
-  return DecodeBmp(source);
+  return DecodeBmp(source, Widen);
 }

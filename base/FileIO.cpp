@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -137,6 +140,11 @@ void OverwriteFile(const std::string& Path, const void* Data, std::size_t Size, 
   if (::close(fd) != 0) throw EWriteError("Cannot write file \"" + Path + "\". " + std::strerror(errno));
 }
 
+bool FileWriteAll(int Handle, const void* Data, std::size_t Size) {
+  const iovec part{const_cast<void*>(Data), Size};
+  return FileWriteAllV(Handle, &part, 1);
+}
+
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
   for (TPendingParts rest(Parts, Count); !rest.Done();) {
     const ssize_t n = ::writev(Handle, rest.First(), rest.Batch());
@@ -149,38 +157,114 @@ bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count) {
 
 namespace {
 
-// Dir as a path to open: the directory part of a bare name is the current directory.
-const char* DirToOpen(const std::string& Dir) { return Dir.empty() ? "." : Dir.c_str(); }
-
-// Temporary files are named ".<name>.<pid>-<n>.vxtmp" beside their target.
+// Temporary files are named ".<name>.<uid>-<mark>-<pid>-<n>.vxtmp" beside their target; the
+// user's mark tells them from any other file.
 constexpr const char* kTempSuffix = ".vxtmp";
 
-bool AllDigits(const std::string& Text) {
-  return !Text.empty() && std::all_of(Text.begin(), Text.end(), [](char c) { return c >= '0' && c <= '9'; });
+// Set, the fallback route publishes even where the unnamed-file route works: a seam for tests
+// and for file systems that misreport what they support. Read on every save.
+bool FallbackForced() { return std::getenv("VARNEX_PUBLISH_FALLBACK") != nullptr; }
+
+std::string RandomHex(std::size_t Bytes) {
+  std::vector<unsigned char> random(Bytes);
+  std::size_t got = 0;
+  while (got < Bytes) {
+    const ssize_t n = ::getrandom(random.data() + got, Bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw EFCreateError("Cannot create file: no random numbers");
+    got += static_cast<std::size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (const unsigned char c : random) text += {kHex[c >> 4], kHex[c & 0x0F]};
+  return text;
 }
 
-// True for a name that this program gives its temporary files.
+// The user's mark, kept in a private file of the user's cache folder so that every run of this
+// user names its temporaries alike. Where that file cannot be kept, the process takes a mark of
+// its own: its temporaries are still told apart, only a later run will not clean them.
+std::string LoadUserMark() {
+  constexpr std::size_t kMarkSize = 16;
+  std::string dir = AbsoluteEnv("XDG_CACHE_HOME");
+  if (dir.empty() && !AbsoluteEnv("HOME").empty()) dir = AbsoluteEnv("HOME") + "/.cache";
+  if (!dir.empty() && ForceDirectories(dir + "/varnex")) {
+    const std::string path = dir + "/varnex/temporary-mark";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+      if (fd >= 0) {
+        struct stat st {};
+        char text[kMarkSize] = {};
+        const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                        (st.st_mode & 022) == 0 && ::read(fd, text, kMarkSize) == static_cast<ssize_t>(kMarkSize);
+        ::close(fd);
+        if (ok && std::all_of(text, text + kMarkSize, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+          return std::string(text, kMarkSize);
+        break;
+      }
+      const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (created < 0) continue;  // made by another run meanwhile: read it
+      const std::string mark = RandomHex(kMarkSize / 2);
+      const bool written = FileWriteAll(created, mark.data(), mark.size());
+      ::close(created);
+      if (written) return mark;
+      ::unlink(path.c_str());
+      break;
+    }
+  }
+  return RandomHex(kMarkSize / 2);
+}
+
+// What every temporary name of this user's carries: ".<uid>-<mark>-".
+const std::string& TemporaryMark() {
+  static const std::string mark = "." + std::to_string(::geteuid()) + "-" + LoadUserMark() + "-";
+  return mark;
+}
+
+// True for a name that this user's saves give their temporaries.
 bool IsTemporaryName(const std::string& Name) {
   const std::size_t suffix = std::strlen(kTempSuffix);
-  if (Name.size() <= suffix + 4 || Name[0] != '.' || Name.compare(Name.size() - suffix, suffix, kTempSuffix) != 0)
-    return false;
-  const std::string stem = Name.substr(0, Name.size() - suffix);
-  const std::size_t dash = stem.rfind('-');
-  const std::size_t dot = stem.rfind('.', dash == std::string::npos ? 0 : dash);
-  if (dash == std::string::npos || dot == std::string::npos || dot < 2) return false;
-  return AllDigits(stem.substr(dot + 1, dash - dot - 1)) && AllDigits(stem.substr(dash + 1));
+  return Name.size() > suffix && Name[0] == '.' && Name.compare(Name.size() - suffix, suffix, kTempSuffix) == 0 &&
+         Name.find(TemporaryMark()) != std::string::npos;
 }
 
-// A writer holds a lock on its temporary file, so one that nobody locks was left by a
-// process that was killed. Such files of this user are removed.
+// Names the unnamed file Handle as Path; fails with EEXIST when the name exists. Linking the
+// handle itself spares the kernel a walk through /proc; kernels before 6.10 allow that only
+// to a process that may read any file, and then /proc serves instead.
+int LinkUnnamed(int Handle, const char* Path) {
+  static std::atomic<bool> handleLinks{true};
+  if (handleLinks.load(std::memory_order_relaxed)) {
+    if (::linkat(Handle, "", AT_FDCWD, Path, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT) return -1;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(Handle);
+  const int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Path, AT_SYMLINK_FOLLOW);
+  // The handle was refused, not the folder: /proc names the same file.
+  if (linked == 0) handleLinks.store(false, std::memory_order_relaxed);
+  return linked;
+}
+
+// The name of a new temporary file beside Path; long names are shortened to stay within the limit.
+std::string TemporaryName(const std::string& Path) {
+  static std::atomic<unsigned> counter{0};
+  const std::string tail = TemporaryMark() + std::to_string(::getpid()) + "-" +
+                           std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + kTempSuffix;
+  std::string name = ExtractFileName(Path);
+  if (name.size() + tail.size() + 1 > NAME_MAX) name.resize(NAME_MAX - tail.size() - 1);
+  return ExtractFilePath(Path) + "." + name + tail;
+}
+
+}  // namespace
+
 void RemoveStaleTemporaries(const std::string& Dir) {
-  DIR* dir = ::opendir(DirToOpen(Dir));
+  DIR* dir = ::opendir(Dir.empty() ? "." : Dir.c_str());
   if (dir == nullptr) return;
   const int dirHandle = ::dirfd(dir);
   while (const dirent* entry = ::readdir(dir)) {
     if (!IsTemporaryName(entry->d_name)) continue;
     const int fd = ::openat(dirHandle, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) continue;
+    // A writer holds a lock on its temporary until it has renamed it, so one that nobody
+    // locks was left by a process that was killed.
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
         ::flock(fd, LOCK_EX | LOCK_NB) == 0)
@@ -190,105 +274,52 @@ void RemoveStaleTemporaries(const std::string& Dir) {
   ::closedir(dir);
 }
 
-// Cleans each directory once per thread: a batch saves thousands of files into one directory.
-void RemoveStaleTemporariesOnce(const std::string& Dir) {
-  thread_local std::string cleaned;
-  thread_local bool any = false;
-  if (any && cleaned == Dir) return;
-  RemoveStaleTemporaries(Dir);
-  cleaned = Dir;
-  any = true;
-}
-
-// Moves From to To without ever replacing an existing To.
-int RenameNoReplace(const char* From, const char* To) {
-#ifdef SYS_renameat2
-  constexpr unsigned kRenameNoReplace = 1;  // RENAME_NOREPLACE
-  if (::syscall(SYS_renameat2, AT_FDCWD, From, AT_FDCWD, To, kRenameNoReplace) == 0) return 0;
-  if (errno != ENOSYS && errno != EINVAL) return -1;
-#endif
-  // Filesystems without renameat2: a hard link fails on an existing name too.
-  if (::link(From, To) != 0) return -1;
-  ::unlink(From);
-  return 0;
-}
-
-// Names the unnamed file Handle as Name in the directory DirHandle (or AT_FDCWD); fails
-// with EEXIST when the name exists. Linking the handle itself spares the kernel a walk
-// through /proc; kernels before 6.10 allow that only to a process that may read any file,
-// and then /proc serves instead.
-int LinkUnnamed(int Handle, int DirHandle, const char* Name) {
-  static std::atomic<bool> handleLinks{true};
-  if (handleLinks.load(std::memory_order_relaxed)) {
-    if (::linkat(Handle, "", DirHandle, Name, AT_EMPTY_PATH) == 0) return 0;
-    if (errno != ENOENT) return -1;
-  }
-  const std::string self = "/proc/self/fd/" + std::to_string(Handle);
-  const int linked = ::linkat(AT_FDCWD, self.c_str(), DirHandle, Name, AT_SYMLINK_FOLLOW);
-  // The handle was refused, not the folder: /proc names the same file.
-  if (linked == 0) handleLinks.store(false, std::memory_order_relaxed);
-  return linked;
-}
-
-// The name of a new temporary file beside Path; long names are shortened to stay within the limit.
-std::string TemporaryName(const std::string& Path) {
-  static std::atomic<unsigned> counter{0};
-  static const std::string process = std::to_string(::getpid());
-  std::string name = ExtractFileName(Path);
-  constexpr std::size_t kRoom = NAME_MAX - 20;
-  if (name.size() + process.size() > kRoom) name.resize(kRoom - process.size());
-  return ExtractFilePath(Path) + "." + name + "." + process + "-" +
-         std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + kTempSuffix;
-}
-
-// This thread's newest directory binding.
-thread_local const TDirectoryBinding* NewestBinding = nullptr;
-
-}  // namespace
-
-TDirectoryBinding::TDirectoryBinding(const std::string& Dir) : FDir(Dir), FOuter(NewestBinding) {
-  FHandle = ::open(DirToOpen(Dir), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  NewestBinding = this;
-}
-
-TDirectoryBinding::~TDirectoryBinding() {
-  NewestBinding = FOuter;
-  if (FHandle >= 0) ::close(FHandle);
-}
-
-int TDirectoryBinding::HandleOf(std::string_view Dir) {
-  const TDirectoryBinding* newest = NewestBinding;
-  return newest != nullptr && newest->FDir == Dir ? newest->FHandle : -1;
-}
-
-TNewFile::TNewFile(const std::string& Path, bool Replace, bool Sync) : FPath(Path), FReplace(Replace), FSync(Sync) {
+TNewFile::TNewFile(const std::string& Path, bool Replace, bool Sync) : FPath(Path), FSync(Sync) {
   if (Path.empty() || Path.back() == PathDelim) throw EFCreateError("Cannot create file \"" + Path + "\"");
-  if (!Replace && OpenUnnamed()) return;
+  if (Replace) {
+    OpenTemporary();
+    CopyOwnership();
+    return;
+  }
+  if (!FallbackForced() && OpenUnnamed()) return;
+  ClaimName();
   OpenTemporary();
-  if (Replace) CopyOwnership();
 }
 
 TNewFile::~TNewFile() { Discard(); }
 
 bool TNewFile::OpenUnnamed() {
-  // Naming an unnamed file goes through /proc; without it the temporary name serves.
+  // Naming an unnamed file goes through /proc; without it the fallback serves.
   static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
   if (!canLink) return false;
-  const std::size_t slash = FPath.rfind(PathDelim);
-  const std::string_view dir = std::string_view(FPath).substr(0, slash == std::string::npos ? 0 : slash + 1);
-  const int bound = TDirectoryBinding::HandleOf(dir);
-  FDirHandle = bound >= 0 ? bound : AT_FDCWD;
-  const std::string unbound = bound >= 0 ? std::string() : std::string(dir);
-  const char* where = bound >= 0 ? "." : DirToOpen(unbound);
+  const std::string dir = ExtractFilePath(FPath);
   // Mode 0666 lets the kernel apply the umask, without a umask or chmod call per file.
-  FHandle = ::openat(FDirHandle, where, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  FHandle = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (FHandle >= 0) return true;
   if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
   throw EFCreateError("Cannot create file \"" + FPath + "\"");
 }
 
+void TNewFile::ClaimName() {
+  // An empty file of our own takes the name at once, and the finished temporary later
+  // replaces it: nothing else is ever replaced, on file systems without hard links or a
+  // rename that refuses to replace. Empty, it never passes for a finished file.
+  const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+  const bool exists = fd < 0 && errno == EEXIST;
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0) {
+    FPlaceholder = {st.st_dev, st.st_ino};
+    FClaimed = true;
+  }
+  if (fd >= 0) ::close(fd);
+  if (FClaimed) return;
+  const std::string message = "Cannot create file \"" + FPath + "\"";
+  if (exists) throw EFileExists(message);
+  if (fd >= 0) ::unlink(FPath.c_str());
+  throw EFCreateError(message);
+}
+
 void TNewFile::OpenTemporary() {
-  RemoveStaleTemporariesOnce(ExtractFilePath(FPath));
   for (int attempt = 0; attempt < 100; ++attempt) {
     FTemp = TemporaryName(FPath);
     FHandle = ::open(FTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -302,6 +333,7 @@ void TNewFile::OpenTemporary() {
     FHandle = -1;
   }
   FTemp.clear();
+  Discard();
   throw EFCreateError("Cannot create file \"" + FPath + "\"");
 }
 
@@ -323,15 +355,8 @@ void TNewFile::Write(const void* Data, std::size_t Size) {
 
 void TNewFile::Commit() {
   if (FSync && ::fsync(FHandle) != 0) throw EWriteError("Stream write error");
-  int moved = 0;
-  if (FTemp.empty()) {
-    moved = LinkUnnamed(FHandle, FDirHandle, NameInDir());
-  } else {
-    const int closed = ::close(FHandle);
-    FHandle = -1;
-    if (closed != 0) throw EWriteError("Stream write error");
-    moved = FReplace ? ::rename(FTemp.c_str(), FPath.c_str()) : RenameNoReplace(FTemp.c_str(), FPath.c_str());
-  }
+  // The temporary is renamed while its lock is held, so no cleaner can take it meanwhile.
+  const int moved = FTemp.empty() ? LinkUnnamed(FHandle, FPath.c_str()) : ::rename(FTemp.c_str(), FPath.c_str());
   if (moved != 0) {
     const bool exists = errno == EEXIST;  // before the message's allocation can change errno
     const std::string message = "Cannot create file \"" + FPath + "\"";
@@ -339,17 +364,14 @@ void TNewFile::Commit() {
     throw EFCreateError(message);
   }
   FTemp.clear();
-  if (FHandle >= 0 && ::close(FHandle) != 0) {
+  FClaimed = false;
+  const int closed = ::close(FHandle);
+  FHandle = -1;
+  if (closed != 0) {
     // The data may not have reached the file: take back the name just given.
-    FHandle = -1;
-    ::unlinkat(FDirHandle, NameInDir(), 0);
+    ::unlink(FPath.c_str());
     throw EWriteError("Stream write error");
   }
-  FHandle = -1;
-}
-
-const char* TNewFile::NameInDir() const {
-  return FDirHandle != AT_FDCWD ? FPath.c_str() + (FPath.rfind(PathDelim) + 1) : FPath.c_str();
 }
 
 void TNewFile::Discard() {
@@ -357,4 +379,39 @@ void TNewFile::Discard() {
   FHandle = -1;
   if (!FTemp.empty()) ::unlink(FTemp.c_str());
   FTemp.clear();
+  // The placeholder goes only while it is still the empty file this object made.
+  struct stat st {};
+  if (FClaimed && ::lstat(FPath.c_str(), &st) == 0 && st.st_dev == FPlaceholder.first &&
+      st.st_ino == FPlaceholder.second && st.st_size == 0)
+    ::unlink(FPath.c_str());
+  FClaimed = false;
+}
+
+void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync) {
+  TNewFile file(Path, Replace, Sync);
+  file.Write(Data, Size);
+  file.Commit();
+}
+
+bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists) {
+  // A log of even a very long batch stays far below this.
+  constexpr std::uint64_t kMaxCopyBytes = std::uint64_t{1} << 30;
+  try {
+    const std::string data = ReadFileBounded(Source, kMaxCopyBytes);
+    if (!FailIfExists) {
+      // An existing target is written in place: a link stays a link, a hard link stays whole.
+      int error = 0;
+      try {
+        OverwriteFile(Target, data.data(), data.size(), &error);
+        return true;
+      } catch (const EFOpenError&) {
+        if (error != ENOENT) throw;
+      }
+    }
+    // A new file appears only complete, and never through a link to nothing.
+    WriteFileSafely(Target, data.data(), data.size(), false, false);
+    return true;
+  } catch (const EStreamError&) {
+    return false;
+  }
 }

@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
+#include <utility>
+#include <sys/types.h>
 #include <fcntl.h>
 #include <sys/uio.h>
 
@@ -43,38 +44,26 @@ std::string ReadFileBounded(const std::string& Path, std::uint64_t MaxSize);
 // (ENOENT in Errno when nothing is there, a link to nothing included) and EWriteError.
 void OverwriteFile(const std::string& Path, const void* Data, std::size_t Size, int* Errno = nullptr);
 
+// Writes all Size bytes to the open file Handle, retrying short writes; false on failure.
+bool FileWriteAll(int Handle, const void* Data, std::size_t Size);
 // Writes all parts to the open file Handle, retrying short writes; false on failure.
 bool FileWriteAllV(int Handle, const iovec* Parts, std::size_t Count);
 
-// While it lives, the files this thread publishes into Dir without Replace (see TNewFile)
-// go through a handle of Dir opened once, not through its path each time: a batch writes
-// into the folder that was Dir when it began, also if that folder is renamed meanwhile.
-// Dir is compared as written, with its trailing delimiter. Where Dir cannot be opened,
-// nothing is bound and paths serve as before. Bindings nest; the newest counts.
-class TDirectoryBinding : public TObject {
-public:
-  explicit TDirectoryBinding(const std::string& Dir);
-  ~TDirectoryBinding() override;
-  TDirectoryBinding(const TDirectoryBinding&) = delete;
-  TDirectoryBinding& operator=(const TDirectoryBinding&) = delete;
-
-  // The handle bound to Dir (the directory part of a path, delimiter included) by this
-  // thread's newest binding, or -1.
-  static int HandleOf(std::string_view Dir);
-
-private:
-  std::string FDir;
-  int FHandle = -1;
-  const TDirectoryBinding* FOuter;
-};
+// Removes what killed saves left in Dir: the temporary files named with this user's mark,
+// owned by this user and held by no writer. Nothing else is touched.
+void RemoveStaleTemporaries(const std::string& Dir);
 
 // A file that is written in full before it appears under its name, so the name never shows
-// a partial file. Without Replace an existing name is never replaced; with Replace the new
-// file takes over the permission bits (and, where allowed, the owner) of the one it replaces.
-// A file that is neither committed nor published is removed when the object goes.
+// a partial file. Without Replace an existing name is never replaced: the file is made
+// unnamed and linked under its name, or, where the file system cannot (or the environment
+// sets VARNEX_PUBLISH_FALLBACK), the name is claimed with an empty placeholder that the
+// finished temporary file then replaces. With Replace the temporary file replaces the old
+// one and takes over its permission bits (and, where allowed, its owner). A file that is not
+// committed is removed when the object goes, with its placeholder.
 class TNewFile : public TObject {
 public:
-  // Creates the unnamed or temporary file in Path's directory; raises EFCreateError.
+  // Creates the unnamed or temporary file in Path's directory; raises EFCreateError, or
+  // EFileExists when the fallback finds the name taken.
   TNewFile(const std::string& Path, bool Replace, bool Sync);
   ~TNewFile() override;
   TNewFile(const TNewFile&) = delete;
@@ -90,16 +79,25 @@ public:
 
 private:
   bool OpenUnnamed();
+  void ClaimName();
   void OpenTemporary();
   void Discard();
   void CopyOwnership();
-  // The name to give the file: relative to the bound directory, or the path.
-  const char* NameInDir() const;
 
   std::string FPath;
   std::string FTemp;
   int FHandle = -1;
-  int FDirHandle = AT_FDCWD;  // the bound directory the unnamed file was made in, if any
-  bool FReplace;
+  bool FClaimed = false;                      // the placeholder under FPath is ours
+  std::pair<dev_t, ino_t> FPlaceholder{};     // and is this file
   bool FSync;
 };
+
+// Writes Data to a temporary file in Path's directory and moves it to Path.
+// With Replace false an existing Path is never replaced (EFileExists); with Sync
+// the data reaches the disk before the move. A replaced file's permission bits (and
+// owner, where allowed) carry over. Raises EFCreateError or EWriteError on failure and
+// leaves no temporary file behind.
+void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync);
+// Copies Source to Target; False when that fails. An existing Target is written over in place
+// (through links) unless FailIfExists; a link to nothing is refused.
+bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);

@@ -1,6 +1,7 @@
 #include "base/FileStream.h"
 
 #include "base/Exceptions.h"
+#include "base/FileIO.h"
 #include "base/SysUtils.h"
 
 #include <cerrno>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -11,6 +12,8 @@ namespace {
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
 // The most pixel memory one bitmap may take; twice the largest readable 32-bit image.
 constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 31;
+// Files up to this size are read whole.
+constexpr std::uint64_t kWholeFileBytes = 64 * 1024;
 // Pixels up to this size are copied behind the head and written in one piece.
 constexpr std::uint64_t kGatherBytes = 64 * 1024;
 
@@ -38,56 +41,24 @@ std::vector<TColor> GreyRamp(int BitCount) {
   return ramp;
 }
 
-// A file read through TFileReader: the head in a buffer, the pixels straight into their rows.
-// A head of up to kInlineHead bytes, which holds the headers, any colour table and a small glyph
-// in full, stays in the source itself; only a larger one (a run-length file) takes memory.
+// A file too large to read whole: the head in a buffer, the pixels straight into their rows.
 class TFileSource : public TBmpSource {
 public:
   explicit TFileSource(const TFileReader& File) : FFile(File) {}
-  TFileSource(const TFileSource&) = delete;
-  TFileSource& operator=(const TFileSource&) = delete;
   std::uint64_t Size() const override { return FFile.Size(); }
-
   const std::uint8_t* Head(std::size_t Count) override {
-    if (Count > FHeld) {
-      if (Count > FInline.size()) {
-        if (FLarge.empty()) FLarge.assign(FInline.begin(), FInline.begin() + static_cast<std::ptrdiff_t>(FHeld));
-        FLarge.resize(Count);
-        FHead = FLarge.data();
-      }
-      FFile.ReadAt(FHeld, FHead + FHeld, Count - FHeld);
-      FHeld = Count;
+    if (Count > FHead.size()) {
+      const std::size_t held = FHead.size();
+      FHead.resize(Count);
+      FFile.ReadAt(held, FHead.data() + held, Count - held);
     }
-    return FHead;
+    return FHead.data();
   }
-
-  void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) override {
-    // What the head already holds is copied; the rest comes from the file in one go.
-    std::size_t i = 0;
-    std::size_t copied = 0;  // of the part the head ends in
-    for (; i < Count && At < FHeld; ++i) {
-      copied = std::min<std::size_t>(Parts[i].iov_len, FHeld - static_cast<std::size_t>(At));
-      std::memcpy(Parts[i].iov_base, FHead + At, copied);
-      At += copied;
-      if (copied < Parts[i].iov_len) break;
-      copied = 0;
-    }
-    if (i == Count) return;
-    if (copied == 0) return FFile.ReadAt(At, Parts + i, Count - i);
-    std::vector<iovec> rest(Parts + i, Parts + Count);
-    rest[0].iov_base = static_cast<std::uint8_t*>(rest[0].iov_base) + copied;
-    rest[0].iov_len -= copied;
-    FFile.ReadAt(At, rest.data(), rest.size());
-  }
+  void Read(std::uint64_t At, const iovec* Parts, std::size_t Count) override { FFile.ReadAt(At, Parts, Count); }
 
 private:
-  static constexpr std::size_t kInlineHead = 8192;
-
   const TFileReader& FFile;
-  std::array<std::uint8_t, kInlineHead> FInline;
-  std::vector<std::uint8_t> FLarge;
-  std::uint8_t* FHead = FInline.data();
-  std::size_t FHeld = 0;  // bytes of the file at FHead
+  std::vector<std::uint8_t> FHead;
 };
 
 }  // namespace
@@ -101,6 +72,14 @@ void TBitmap::Assign(const TBitmap& Source) {
 void TBitmap::Load(const std::string& FileName, bool Widen) {
   const TFileReader file(FileName);
   if (file.Size() > kMaxFileBytes) throw EInvalidGraphic("Bitmap file is too large");
+  if (file.Size() <= kWholeFileBytes) {
+    // One read brings a small file, which is then decoded where it lies.
+    const std::size_t size = static_cast<std::size_t>(file.Size());
+    const std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[size]);
+    file.ReadAt(0, data.get(), size);
+    FImage = DecodeBmp(data.get(), size, Widen);
+    return;
+  }
   TFileSource source(file);
   FImage = DecodeBmp(source, Widen);
 }
@@ -114,10 +93,9 @@ void TBitmap::LoadFromMemory(const std::uint8_t* Data, std::size_t Size) { FImag
 std::vector<std::uint8_t> TBitmap::SaveToMemory() const { return EncodeBmp(FImage); }
 
 void TBitmap::SaveToFile(const std::string& FileName, bool Replace) const {
-  // The head is built in a buffer the thread keeps, so a batch of glyphs allocates none. A small
-  // image follows it there and goes out in one piece; a large one's rows go straight from the
-  // bitmap, without a copy. The buffer thus never holds more than a head plus kGatherBytes.
-  thread_local std::vector<std::uint8_t> file;
+  // A small image follows its head in one buffer and goes out in one piece; a large one's rows
+  // go straight from the bitmap, without a copy.
+  std::vector<std::uint8_t> file;
   EncodeBmpHead(FImage, file);
   const std::uint64_t pixelBytes =
       static_cast<std::uint64_t>(FImage.Stride) * static_cast<std::uint64_t>(std::max(FImage.Height, 0));
@@ -219,6 +197,48 @@ std::uint8_t* TBitmap::ScanLine(int Y) {
 }
 
 const std::uint8_t* TBitmap::ScanLine(int Y) const { return const_cast<TBitmap*>(this)->ScanLine(Y); }
+
+std::uint32_t TBitmap::AlphaMask() const { return BmpHasAlpha(FImage.BitCount, FImage.Masks) ? FImage.Masks[3] : 0; }
+
+const std::uint8_t* TBitmap::RowSpan(int Y, int X, int Count) const {
+  if (X < 0 || Count < 0 || X > FImage.Width - Count) throw EInvalidGraphicOperation("Pixel lies outside the bitmap");
+  return ScanLine(Y);
+}
+
+void TBitmap::ReadColours(int Y, int X, int Count, TColor* Out) const {
+  TPixelCodec(FImage).Decode(RowSpan(Y, X, Count), X, Count, Out);
+}
+
+void TBitmap::ReadValues(int Y, int X, int Count, std::uint32_t* Out) const {
+  const std::uint8_t* row = RowSpan(Y, X, Count);
+  const int bits = FImage.BitCount;
+  for (int i = 0; i < Count; ++i) {
+    const std::size_t at = static_cast<std::size_t>(X + i) * static_cast<std::size_t>(bits / 8);
+    if (bits < 8) {
+      Out[i] = BmpReadPacked(row, X + i, bits);
+    } else if (bits == 24) {
+      Out[i] = static_cast<std::uint32_t>(row[at + 2] | (row[at + 1] << 8) | (row[at] << 16));
+    } else {
+      std::uint32_t v = 0;
+      for (int b = 0; b < bits / 8; ++b) v |= static_cast<std::uint32_t>(row[at + static_cast<std::size_t>(b)]) << (8 * b);
+      Out[i] = v;
+    }
+  }
+}
+
+void TBitmap::WriteValues(int Y, int X, int Count, const std::uint32_t* In) {
+  auto* row = const_cast<std::uint8_t*>(RowSpan(Y, X, Count));
+  const int bits = FImage.BitCount;
+  for (int i = 0; i < Count; ++i) {
+    const std::size_t at = static_cast<std::size_t>(X + i) * static_cast<std::size_t>(bits / 8);
+    // A 24-bit value is a colour, red in the low byte; the file stores blue first.
+    const std::uint32_t v = bits == 24 ? ((In[i] & 0xFF) << 16) | (In[i] & 0xFF00) | ((In[i] >> 16) & 0xFF) : In[i];
+    if (bits < 8)
+      BmpWritePacked(row, X + i, bits, v);
+    else
+      for (int b = 0; b < bits / 8; ++b) row[at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(v >> (8 * b));
+  }
+}
 
 void TCanvas::CopyPixels(std::int64_t DestX, std::int64_t DestY, const TBitmap& Source, std::int64_t SourceX,
                          std::int64_t SourceY, std::int64_t Width, std::int64_t Height) {

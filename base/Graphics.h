@@ -95,6 +95,8 @@ public:
   const std::array<std::uint32_t, 4>& BitMasks() const { return FImage.Masks; }
   // The size of the info header the bitmap is written with.
   int HeaderSize() const { return FImage.HeaderSize; }
+  // The bits of a pixel value that hold alpha; 0 for a format without alpha.
+  std::uint32_t AlphaMask() const;
   // True when the file stores its top row first.
   bool TopDown() const { return FImage.TopDown; }
 
@@ -102,6 +104,14 @@ public:
   std::uint8_t* ScanLine(int Y);
   // Row Y (0 is the top) for reading.
   const std::uint8_t* ScanLine(int Y) const;
+  // The colours of Count pixels of row Y from column X on; an index past the colour table
+  // reads as black. Raises EInvalidGraphicOperation for pixels outside the image.
+  void ReadColours(int Y, int X, int Count, TColor* Out) const;
+  // The values of Count pixels of row Y from column X on, as PixelValue gives them: colour-table
+  // indices, packed bits with any alpha, or 24-bit colours. Raises as ReadColours does.
+  void ReadValues(int Y, int X, int Count, std::uint32_t* Out) const;
+  // Stores Count pixel values in row Y from column X on. Raises as ReadColours does.
+  void WriteValues(int Y, int X, int Count, const std::uint32_t* In);
   // The canvas that draws on this bitmap.
   TCanvas* Canvas() { return &FCanvas; }
   // The canvas for reading this bitmap.
@@ -111,6 +121,8 @@ private:
   friend class TCanvas;
   void Resize(int NewWidth, int NewHeight);
   void Load(const std::string& FileName, bool Widen);
+  // Row Y with pixels X to X + Count - 1 checked to lie in it.
+  const std::uint8_t* RowSpan(int Y, int X, int Count) const;
 
   TBmpImage FImage;
   TCanvas FCanvas;

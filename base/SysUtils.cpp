@@ -1,7 +1,6 @@
 #include "base/SysUtils.h"
 
 #include "base/Exceptions.h"
-#include "base/FileIO.h"
 
 #include <cerrno>
 #include <climits>
@@ -62,29 +61,6 @@ bool ForceDirectories(const std::string& Dir, unsigned Mode) {
 
 bool DeleteFile(const std::string& Path) {
   return !Path.empty() && !DirectoryExists(Path) && ::unlink(Path.c_str()) == 0;
-}
-
-bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists) {
-  // A log of even a very long batch stays far below this.
-  constexpr std::uint64_t kMaxCopyBytes = std::uint64_t{1} << 30;
-  try {
-    const std::string data = ReadFileBounded(Source, kMaxCopyBytes);
-    if (!FailIfExists) {
-      // An existing target is written in place: a link stays a link, a hard link stays whole.
-      int error = 0;
-      try {
-        OverwriteFile(Target, data.data(), data.size(), &error);
-        return true;
-      } catch (const EFOpenError&) {
-        if (error != ENOENT) throw;
-      }
-    }
-    // A new file appears only complete, and never through a link to nothing.
-    WriteFileSafely(Target, data.data(), data.size(), false, false);
-    return true;
-  } catch (const EStreamError&) {
-    return false;
-  }
 }
 
 namespace {
@@ -163,20 +139,3 @@ std::string FormatLogTimeStamp() {
   return text;
 }
 
-bool FileWriteAll(int Handle, const void* Data, std::size_t Size) {
-  const char* data = static_cast<const char*>(Data);
-  while (Size > 0) {
-    const ssize_t n = ::write(Handle, data, Size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    Size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync) {
-  TNewFile file(Path, Replace, Sync);
-  file.Write(Data, Size);
-  file.Commit();
-}

@@ -29,9 +29,6 @@ bool ForceDirectories(const std::string& Dir);
 bool ForceDirectories(const std::string& Dir, unsigned Mode);
 // Removes the file at Path; false when that fails.
 bool DeleteFile(const std::string& Path);
-// Copies Source to Target; False when that fails. An existing Target is written over in place
-// (through links) unless FailIfExists; a link to nothing is refused.
-bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);
 
 // The process's current directory (no trailing delimiter), or "" when unknown.
 std::string GetCurrentDir();
@@ -56,13 +53,3 @@ std::string ProgramDir();
 
 // Whole seconds of local time formatted as "yyyy-mm-dd hh:nn:ss".
 std::string FormatLogTimeStamp();
-
-// Writes all Size bytes to the open file Handle, retrying short writes; false on failure.
-bool FileWriteAll(int Handle, const void* Data, std::size_t Size);
-
-// Writes Data to a temporary file in Path's directory and moves it to Path.
-// With Replace false an existing Path is never replaced (EFileExists); with Sync
-// the data reaches the disk before the move. A replaced file's permission bits (and
-// owner, where allowed) carry over. Raises EFCreateError or EWriteError on failure and
-// leaves no temporary file behind.
-void WriteFileSafely(const std::string& Path, const void* Data, std::size_t Size, bool Replace, bool Sync);

@@ -3,15 +3,17 @@
 # glyphs, alternately, each run writing into a new folder, and prints the median
 # of each and the median ratio B / A. Use it to price a change of the tool.
 #
-# Usage: bench/compare_convert.sh TOOL_A TOOL_B [ROUNDS] [COUNT]
+# Usage: bench/compare_convert.sh TOOL_A TOOL_B [ROUNDS] [COUNT] [BITS]
 #   TOOL_A, TOOL_B  the two varnex-convert executables (A is the baseline)
 #   ROUNDS          timed rounds, each running both once (default: 9)
-#   COUNT           number of 16x16 24-bit glyphs (default: 2000)
+#   COUNT           number of 16x16 glyphs (default: 2000)
+#   BITS            24 (default) or 8: a glyph with a 256-colour table
 set -euo pipefail
 tool_a=${1:?TOOL_A missing}
 tool_b=${2:?TOOL_B missing}
 rounds=${3:-9}
 count=${4:-2000}
+bits=${5:-24}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -28,6 +30,17 @@ mkdir "$work/src"
     done
   done
 } > "$work/glyph.bmp"
+if [ "$bits" = 8 ]; then
+  python3 - "$work/glyph.bmp" <<'PY'
+import struct, sys
+table = b''.join(struct.pack('<I', i * 0x010101) for i in range(256))
+pixels = bytes(0x20 if x == y else 0xE0 for y in range(16) for x in range(16))
+offset = 54 + len(table)
+head = b'BM' + struct.pack('<IHHI', offset + len(pixels), 0, 0, offset)
+head += struct.pack('<IiiHHIIiiII', 40, 16, 16, 1, 8, 0, len(pixels), 0, 0, 256, 0)
+open(sys.argv[1], 'wb').write(head + table + pixels)
+PY
+fi
 for ((i = 0; i < count; i++)); do cp "$work/glyph.bmp" "$work/src/glyph$i.bmp"; done
 
 now() { date +%s%N; }
@@ -52,7 +65,7 @@ done
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ms() { awk -v n="$1" 'BEGIN { printf "%.1f", n / 1e6 }'; }
-echo "glyphs: $count (16x16, 24-bit), rounds: $rounds"
+echo "glyphs: $count (16x16, $bits-bit), rounds: $rounds"
 echo "A median: $(ms "$(median "${times_a[@]}")") ms  ($tool_a)"
 echo "B median: $(ms "$(median "${times_b[@]}")") ms  ($tool_b)"
 echo "B / A median ratio: $(median "${ratios[@]}")"

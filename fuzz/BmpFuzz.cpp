@@ -2,8 +2,9 @@
 // widen), widens what it accepts the way the glyph command does, and checks that the writer's
 // output reads back to the same bitmap.
 
-#include "app/GlyphConvertCommand.h"
+#include "app/DisabledRule.h"
 #include "base/Graphics.h"
+#include "tests/kit/GlyphKit.h"
 
 #include <cstdint>
 #include <cstring>
@@ -17,9 +18,16 @@ namespace {
 // Larger images are valid but slow the search down without reaching new code.
 constexpr std::int64_t kMaxWidenedPixels = std::int64_t{1} << 20;
 
+// Widens the way the glyph command does, on both routes of the rule, which must agree.
 void Widen(TBitmap& Bitmap) {
   if (std::int64_t{Bitmap.Width()} * Bitmap.Height() > kMaxWidenedPixels) return;
-  AddDisabledImage(Bitmap, 0xFFFFFF, 0x808080);
+  TBitmap scalar;
+  scalar.Assign(Bitmap);
+  varnex_kit::WidenWithDisabledImage(Bitmap, 0xFFFFFF, 0x808080);
+  SetDisabledVectorRoute(false);
+  varnex_kit::WidenWithDisabledImage(scalar, 0xFFFFFF, 0x808080);
+  SetDisabledVectorRoute(true);
+  if (Bitmap.SaveToMemory() != scalar.SaveToMemory()) __builtin_trap();
 }
 
 bool SameBitmap(const TBitmap& A, const TBitmap& B) {

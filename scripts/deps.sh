@@ -23,6 +23,8 @@ case "$set_name" in
     packages+=(xvfb openbox xdotool x11-utils file python3)
     # The Debian package: its dependency scan and its checker.
     packages+=(dpkg-dev lintian)
+    # A FAT file system through FUSE, for saving where hard links and no-replace renames are missing.
+    packages+=(fusefat fuse3 dosfstools)
     ;;
   *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
 esac

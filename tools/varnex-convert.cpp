@@ -2,6 +2,7 @@
 // for scripts and build pipelines, and writes the same log as the program.
 
 #include "app/GlyphConvertTask.h"
+#include "base/FileIO.h"
 #include "base/SysUtils.h"
 
 #include <algorithm>

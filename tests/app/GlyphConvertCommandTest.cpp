@@ -1,9 +1,11 @@
 #include "app/GlyphConvertCommand.h"
 
+#include "app/DisabledRule.h"
 #include "base/Graphics.h"
 #include "base/SysUtils.h"
 #include "tests/common/BmpFixtures.h"
 #include "tests/common/TestSupport.h"
+#include "tests/kit/GlyphKit.h"
 
 #include <array>
 #include <csignal>
@@ -19,6 +21,8 @@ using varnex_test::ReadFileBytes;
 using varnex_test::TBmpFixture;
 using varnex_test::TempDir;
 using varnex_test::WriteFileBytes;
+using varnex_kit::MakeDisabledImage;
+using varnex_kit::WidenWithDisabledImage;
 
 namespace {
 
@@ -55,6 +59,8 @@ std::vector<TColor> ReferenceRule(std::vector<TColor> Image, int W, int H, TColo
     }
   return Image;
 }
+
+const std::vector<std::uint32_t> kArgbMasks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
 
 std::size_t FilesIn(const std::string& Dir) {
   return static_cast<std::size_t>(
@@ -96,6 +102,82 @@ TEST_F(GlyphCommand, WorkedExample) {
   EXPECT_EQ(Colours(out, 4, 4), (std::vector<TColor>{B, shadow, B, B,  //
                                                      B, shadow, shadow, B,  //
                                                      B, B, light, light}));
+}
+
+// Runs Body with the vector route of the rule and again without it.
+template <typename TBody>
+void OnBothRoutes(TBody Body) {
+  for (const bool vector : {true, false}) {
+    SCOPED_TRACE(vector ? "vector route" : "scalar route");
+    SetDisabledVectorRoute(vector);
+    Body();
+  }
+  SetDisabledVectorRoute(true);
+}
+
+TEST(DisabledImage, EveryFormatOnBothRoutesFollowsTheRuleAsWrittenDown) {
+  // Colours that every format holds exactly, so the right half reads back as the rule's colours.
+  const std::vector<TColor> colours = {0xFF00FF, 0x000000, kWhite, 0x00FFFF, 0x00FF00};
+  struct TFormat {
+    int BitCount;
+    std::uint32_t Alpha;  // the alpha mask, 0 for none
+  };
+  const TFormat formats[] = {{1, 0}, {2, 0}, {4, 0}, {8, 0}, {16, 0}, {16, 0x8000}, {24, 0}, {32, 0}, {32, 0xFF000000}};
+  std::mt19937 random(31);
+  OnBothRoutes([&] {
+    for (const TFormat& format : formats) {
+      int differing = 0;
+      TBmpFixture f;
+      for (int round = 0; round < 30; ++round) {
+        f = TBmpFixture();
+        f.BitCount = format.BitCount;
+        // Widths up to 40 reach the first pixel, the sixteen-pixel steps and the tail of a row.
+        f.Width = 1 + static_cast<int>(random() % 40);
+        f.Height = 1 + static_cast<int>(random() % 6);
+        const std::size_t used = f.BitCount <= 8 ? std::min<std::size_t>(colours.size(), 1u << f.BitCount) : colours.size();
+        if (f.BitCount <= 8) f.Palette.assign(colours.begin(), colours.begin() + static_cast<std::ptrdiff_t>(used));
+        if (format.Alpha != 0) {
+          f.Compression = 6;
+          f.Masks = f.BitCount == 16 ? std::vector<std::uint32_t>{0x7C00, 0x03E0, 0x001F, 0x8000} : kArgbMasks;
+        }
+        std::vector<TColor> picture;
+        for (int i = 0; i < f.Width * f.Height; ++i) {
+          const std::size_t n = random() % used;
+          const TColor c = colours[n];
+          picture.push_back(c);
+          const std::uint32_t bgr = ToBgr(c);
+          const std::uint32_t r5 = (c & 0xFF) >> 3, g5 = ((c >> 8) & 0xFF) >> 3, b5 = (c >> 16) >> 3;
+          f.Pixels.push_back(f.BitCount <= 8 ? static_cast<std::uint32_t>(n)
+                             : f.BitCount == 16 ? (r5 << 10 | g5 << 5 | b5 | format.Alpha)
+                                                : bgr | format.Alpha);
+        }
+        // With one or two colours the light and shadow colours fall on table entries.
+        const TColor light = colours[std::min<std::size_t>(3, used - 1)], shadow = colours[1];
+        const std::string bytes = BuildBmp(f);
+        TBitmap glyph;
+        glyph.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        WidenWithDisabledImage(glyph, light, shadow);
+        differing += Colours(glyph, f.Width, f.Width) != ReferenceRule(picture, f.Width, f.Height, light, shadow);
+      }
+      EXPECT_EQ(differing, 0) << f.BitCount << " bits, alpha mask " << format.Alpha;
+    }
+  });
+}
+
+TEST(DisabledImage, TheVectorRouteGivesTheClassesOfTheReference) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 500; ++round) {
+    const std::size_t width = 1 + random() % 70;
+    // The row above follows a zero, as DisabledRow asks.
+    std::vector<std::uint8_t> ink(width), above(width + 1), expected(width), vector(width);
+    for (std::size_t x = 0; x < width; ++x) {
+      ink[x] = static_cast<std::uint8_t>(random() % 2);
+      above[x + 1] = static_cast<std::uint8_t>(random() % 2);
+    }
+    DisabledClasses(ink.data(), above.data() + 1, expected.data(), 0, width);
+    DisabledRow(ink.data(), above.data() + 1, vector.data(), width);
+    ASSERT_EQ(vector, expected) << "width " << width;
+  }
 }
 
 TEST(DisabledImage, MatchesTheInPlaceVisitOnRandomGlyphs) {
@@ -163,7 +245,7 @@ TEST(DisabledImage, WideningInPlaceGivesTheBytesOfTheWorkImageRouteInEveryFormat
     widened.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     expected.Assign(widened);
     const TColor light = colours[random() % 6], shadow = colours[random() % 6];
-    AddDisabledImage(widened, light, shadow);
+    WidenWithDisabledImage(widened, light, shadow);
     WidenThroughWorkImage(expected, light, shadow);
     ASSERT_EQ(widened.SaveToMemory(), expected.SaveToMemory()) << "round " << round << ", " << f.BitCount << " bits";
   }
@@ -195,7 +277,7 @@ TEST(DisabledImage, EachGlyphIsRuledByItsOwnTableAndColours) {
     TBitmap widened, expected;
     widened.LoadFromMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     expected.Assign(widened);
-    AddDisabledImage(widened, cases[n].Light, cases[n].Shadow);
+    WidenWithDisabledImage(widened, cases[n].Light, cases[n].Shadow);
     WidenThroughWorkImage(expected, cases[n].Light, cases[n].Shadow);
     ASSERT_EQ(widened.SaveToMemory(), expected.SaveToMemory()) << "glyph " << n;
   }
@@ -224,7 +306,7 @@ TEST_F(GlyphCommand, ReadingWithRoomToWidenGivesTheBytesOfALoadThenAWidening) {
     Convert(Write(name, bytes), 0x00C0C0, 0x404040);
     TBitmap expected;
     expected.LoadFromFile(Source(name));
-    AddDisabledImage(expected, 0x00C0C0, 0x404040);
+    WidenWithDisabledImage(expected, 0x00C0C0, 0x404040);
     const std::vector<std::uint8_t> want = expected.SaveToMemory();
     ASSERT_EQ(ReadFileBytes(Out() + "/" + name), std::string(want.begin(), want.end()))
         << "round " << round << ", " << f.BitCount << " bits";

@@ -7,6 +7,9 @@
 #include "tests/common/TestSupport.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
 #include <cstdint>
 #include <sys/resource.h>
 
@@ -115,6 +118,41 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(GlyphConvertTaskTest, AnOutputFolderReplacedOrRenamedMidRunIsTheFolderItsPathNames) {
+  const std::string a = Source("a.bmp"), b = Source("b.bmp"), c = Source("c.bmp");
+  const std::string moved = Dir / "moved";
+  varnex_test::OnEachPublishRoute([&] {
+    // Deleted and made again after the first file: the new folder receives the rest.
+    std::filesystem::remove_all(OutDir);
+    TGlyphConvertTask recreated({a, b, c}, kLight, kShadow, OutDir, LogPath);
+    bool once = false;
+    recreated.OnIdle = [&](TObject*) {
+      if (std::exchange(once, true)) return;
+      std::filesystem::remove_all(OutDir);
+      ForceDirectories(OutDir);
+    };
+    recreated.Perform();
+    EXPECT_EQ(recreated.ErrorCount(), 0) << ReadFileBytes(LogPath);
+    EXPECT_FALSE(FileExists(OutDir + "/a.bmp"));
+    EXPECT_TRUE(FileExists(OutDir + "/b.bmp"));
+    EXPECT_TRUE(FileExists(OutDir + "/c.bmp"));
+    // Renamed after the first file: nothing more goes into it, and the rest fail as saves by path.
+    std::filesystem::remove_all(OutDir);
+    std::filesystem::remove_all(moved);
+    TGlyphConvertTask renamed({a, b, c}, kLight, kShadow, OutDir, LogPath);
+    once = false;
+    renamed.OnIdle = [&](TObject*) {
+      if (!std::exchange(once, true)) std::filesystem::rename(OutDir, moved);
+    };
+    renamed.Perform();
+    EXPECT_EQ(renamed.ErrorCount(), 2);
+    EXPECT_NE(ReadFileBytes(LogPath).find("[Error] Cannot save glyph to file: " + OutDir + "/b.bmp"), std::string::npos);
+    EXPECT_TRUE(FileExists(moved + "/a.bmp"));
+    EXPECT_FALSE(FileExists(moved + "/b.bmp"));
+    EXPECT_FALSE(FileExists(moved + "/c.bmp"));
+  });
+}
 
 TEST_F(GlyphConvertTaskTest, EmptyListIntoAMissingDirectory) {
   TGlyphConvertTask task({}, kLight, kShadow, OutDir, LogPath);

@@ -2,6 +2,7 @@
 
 #include "base/SysUtils.h"
 #include "tests/common/BmpFixtures.h"
+#include "tests/common/KilledSave.h"
 #include "tests/common/LogText.h"
 #include "tests/common/TestSupport.h"
 
@@ -514,4 +515,62 @@ TEST_F(VarnexConvertTest, LogThatCannotBeWrittenExitsWithFourAfterConvertingEver
   EXPECT_EQ(result.Err, "varnex-convert: the log could not be written (/dev/full); errors: 0, warnings: 0\n");
   EXPECT_EQ(ReadFileBytes(OutDir + "/a.bmp").size(), 54u + 2u * 12u);
   EXPECT_NE(RunTool({"--help"}, Dir.Path()).Out.find("4 the log could not be written"), std::string::npos);
+}
+
+TEST_F(VarnexConvertTest, TwoRunsIntoOneFolderAtOnceLoseNothingOnEitherRoute) {
+  constexpr int kFiles = 400;
+  std::vector<std::string> a = {"-o", OutDir, "-l", Dir / "a.log"}, b = {"-o", OutDir, "-l", Dir / "b.log"};
+  for (int i = 0; i < kFiles; ++i) {
+    a.push_back(Source("a" + std::to_string(i) + ".bmp"));
+    b.push_back(Source("b" + std::to_string(i) + ".bmp"));
+  }
+  varnex_test::OnEachPublishRoute([&] {
+    std::filesystem::remove_all(OutDir);
+    const pid_t first = StartTool(a, Dir.Path());
+    const pid_t second = StartTool(b, Dir.Path());
+    EXPECT_EQ(WaitExit(first), 0) << ReadFileBytes(Dir / "a.log");
+    EXPECT_EQ(WaitExit(second), 0) << ReadFileBytes(Dir / "b.log");
+    std::size_t outputs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(OutDir)) outputs += entry.file_size() > 0 ? 1 : 0;
+    EXPECT_EQ(outputs, 2u * kFiles);
+  });
+}
+
+TEST_F(VarnexConvertTest, SavesOnAFileSystemWithoutHardLinksOrANoReplaceRename) {
+  // FAT through FUSE, where neither unnamed files, hard links nor a rename that refuses to
+  // replace exist. Needs the FUSE device and its tools, which a container may lack.
+  const char* tools = "{ command -v fusefat && command -v mkfs.vfat && command -v fusermount3; } >/dev/null";
+  if (::access("/dev/fuse", R_OK | W_OK) != 0 || std::system(tools) != 0)
+    GTEST_SKIP() << "FUSE or fusefat is not available";
+  const std::string image = Dir / "v.img", mount = Dir / "m";
+  std::filesystem::create_directory(mount);
+  ASSERT_EQ(std::system(("truncate -s 4M '" + image + "' && mkfs.vfat '" + image + "' >/dev/null").c_str()), 0);
+  if (std::system(("fusefat -o rw+ '" + image + "' '" + mount + "' >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "fusefat cannot mount here";
+  const std::string g = Source("g.bmp");
+  const TToolResult first = RunTool({"-o", mount + "/out", g}, Dir.Path());
+  const TToolResult again = RunTool({"-o", mount + "/out", g}, Dir.Path());
+  const std::string output = ReadFileBytes(mount + "/out/g.bmp");
+  const std::string log = ReadFileBytes(Dir / "Log.txt");
+  std::system(("fusermount3 -u '" + mount + "'").c_str());
+  EXPECT_EQ(first.ExitCode, 0) << first.Err;
+  EXPECT_EQ(OutputPixel(output, 0, 0), 0x0000FFu);
+  // The name stays refused to a second save, which reports it.
+  EXPECT_EQ(again.ExitCode, 1);
+  EXPECT_NE(log.find("[Error] Output file already exists: " + mount + "/out/g.bmp"), std::string::npos) << log;
+}
+
+TEST_F(VarnexConvertTest, AnEmptyOutputLeftByAKilledSaveIsNeverTakenAsDone) {
+  const std::string g = Source("g.bmp");
+  std::filesystem::create_directory(OutDir);
+  varnex_test::LeaveKilledSave(OutDir + "/g.bmp");
+  ASSERT_EQ(ReadFileBytes(OutDir + "/g.bmp"), "");
+  const TToolResult result = RunTool({"-o", OutDir, "--skip-existing", g}, Dir.Path());
+  EXPECT_EQ(result.ExitCode, 1) << result.Err;
+  EXPECT_NE(ReadFileBytes(Dir / "Log.txt").find("[Error] Output file already exists: " + OutDir + "/g.bmp"),
+            std::string::npos);
+  // The run cleaned the killed save's temporary; its placeholder is the user's to remove.
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(OutDir)) left.push_back(entry.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"g.bmp"});
 }

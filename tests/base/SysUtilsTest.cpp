@@ -1,6 +1,7 @@
 #include "base/SysUtils.h"
 
 #include "base/Exceptions.h"
+#include "base/FileIO.h"
 #include "tests/common/TestSupport.h"
 
 #include <sys/stat.h>

@@ -31,6 +31,18 @@
 
 namespace varnex_test {
 
+// Runs Body with new files published on the route that names an unnamed file, and again on the
+// fallback route that claims the name with an empty placeholder first.
+template <typename TBody>
+void OnEachPublishRoute(TBody Body) {
+  for (const bool fallback : {false, true}) {
+    SCOPED_TRACE(fallback ? "fallback route" : "unnamed-file route");
+    if (fallback) ::setenv("VARNEX_PUBLISH_FALLBACK", "1", 1);
+    Body();
+    ::unsetenv("VARNEX_PUBLISH_FALLBACK");
+  }
+}
+
 // A fresh directory under the system's temporary folder, removed at the end of the scope.
 class TempDir {
 public:
