@@ -22,8 +22,9 @@ constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
 // Opens FileName for writing, following links, without truncating it: an existing file is
 // written in place, so a link or a hard link stays what it was. A missing file is created,
-// but never through a link whose target is missing.
-int OpenInPlace(const std::string& FileName, int& Error) {
+// but never through a link whose target is missing; Created tells which happened.
+int OpenInPlace(const std::string& FileName, int& Error, bool& Created) {
+  Created = false;
   for (int attempt = 0; attempt < 100; ++attempt) {
     int fd = ::open(FileName.c_str(), kOpenFlags);
     if (fd >= 0 || errno != ENOENT) {
@@ -34,6 +35,7 @@ int OpenInPlace(const std::string& FileName, int& Error) {
     fd = ::open(FileName.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0666);
     if (fd >= 0 || errno != EEXIST) {
       Error = errno;
+      Created = fd >= 0;
       return fd;
     }
     struct stat st {};
@@ -77,9 +79,11 @@ int LockPrivately(const struct stat& File, std::string& LockPath, int& Error) {
 
 // Opens the file for creation without truncating it yet: the lock is taken and the check
 // made first, so a file that another stream holds or the check refuses is never emptied.
-// A character device (such as /dev/null) or a pipe is written as it is.
+// A character device (such as /dev/null) or a pipe is written as it is. A file this call
+// made itself holds nothing yet, so the check, which guards what a file held, is skipped.
 int TFileStream::CreateExclusive(const TFileStreamCheck& Check, int& Error) {
-  const int fd = OpenInPlace(FFileName, Error);
+  bool created = false;
+  const int fd = OpenInPlace(FFileName, Error, created);
   if (fd < 0) return -1;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
@@ -94,7 +98,7 @@ int TFileStream::CreateExclusive(const TFileStreamCheck& Check, int& Error) {
     Error = EINVAL;
   }
   try {
-    if (ok && Check) Check(fd, st);
+    if (ok && Check && !created) Check(fd, st);
   } catch (...) {
     ::close(fd);
     Unlock();
