@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
   QApplication qtApplication(qtArgc, qtArgv);
+  // The desktop entry's name, by which a Wayland compositor knows the program's windows.
+  QGuiApplication::setDesktopFileName(QStringLiteral("varnex"));
   TApplication application;
   const TStringList parameters = argc > 1 ? TStringList(argv + 1, argv + argc) : TStringList();
   return RunProgram(TStartupSetup::Program(parameters));

@@ -205,11 +205,11 @@ class XSession:
 class Program:
     """One run of the installed program."""
 
-    def __init__(self, x, folder, cwd, args=()):
+    def __init__(self, x, folder, cwd, args=(), env=None):
         self.x = x
         self.folder = folder
         self.log = open(os.path.join(cwd, "program.log"), "ab")
-        self.proc = subprocess.Popen([os.path.join(folder, "varnex"), *args], cwd=cwd, env=x.env,
+        self.proc = subprocess.Popen([os.path.join(folder, "varnex"), *args], cwd=cwd, env={**x.env, **(env or {})},
                                      stdout=self.log, stderr=self.log)
         self.main = None
 
@@ -273,11 +273,11 @@ class Program:
             self.proc.wait()
         self.log.close()
 
-    def button_centre(self, left, top):
-        """The screen point at the centre of a 26-pixel button at (left, top) of the design."""
+    def button_centre(self, left, top, width=26, height=26):
+        """The screen point at the centre of a control at (left, top) of the design, 26 pixels square unless told."""
         x, y, w, h = self.x.client_rect(self.main)
         menu = h - scaled(136)
-        return x + scaled(left) + scaled(26) // 2, y + menu + scaled(top) + scaled(26) // 2
+        return x + scaled(left) + scaled(width) // 2, y + menu + scaled(top) + scaled(height) // 2
 
 
 def read_settings(folder):
@@ -316,14 +316,14 @@ class Context:
         self.programs = []
         self.sources = []
 
-    def start(self, *args):
-        program = Program(self.x, self.folder, self.work, args)
+    def start(self, *args, env=None):
+        program = Program(self.x, self.folder, self.work, args, env)
         self.programs.append(program)
         return program
 
-    def start_active(self, *args):
+    def start_active(self, *args, env=None):
         """Starts the program and waits until its main window is up and active."""
-        program = self.start(*args)
+        program = self.start(*args, env=env)
         program.wait_main()
         program.wait_active(program.main, "the main window")
         return program
@@ -455,9 +455,10 @@ class DragSource:
         self.log.close()
 
 
-def drag(c, app, files):
-    """Drags files from our drag source onto the main window with the mouse. The
-    source serves the data after the drag, so it lives until the test ends."""
+def drag(c, app, files, at=None):
+    """Drags files from our drag source onto the main window (at the screen point at,
+    else its middle) with the mouse. The source serves the data after the drag, so it
+    lives until the test ends; it is returned."""
     source = DragSource(c, files)
     c.sources.append(source)
     source.wait_line("ready")
@@ -466,6 +467,8 @@ def drag(c, app, files):
     c.x.xdo("windowmove", "--sync", window, "840", "620")
     sx, sy, sw, sh = c.x.client_rect(window)
     tx, ty, tw, th = c.x.client_rect(app.main)
+    if at is not None:
+        tx, ty, tw, th = at[0] - 1, at[1] - 1, 2, 2
     c.x.point(sx + sw // 2, sy + sh // 2)
     c.x.xdo("mousedown", "1")
     for step in range(1, 4):
@@ -482,6 +485,7 @@ def drag(c, app, files):
     c.x.xdo("mouseup", "1")
     line = source.wait_line("dropped")
     check(line == "dropped 1", "the drop was refused: " + line)
+    return source
 
 
 def test_convert_by_drop(c):
@@ -500,12 +504,12 @@ def test_convert_by_drop(c):
 
 
 def test_position_is_kept_across_starts(c):
-    """Three close/start cycles leave the window where it was; a stored (0, 0) is used as stored."""
+    """Three close/start cycles leave the frame where it was; Left/Top are the frame's corner;
+    a stored (0, 0) is used as stored; without Left/Top the window manager places the window."""
     app = c.start_active()
     c.x.xdo("windowmove", app.main, "137", "211")
     wait_for(lambda: c.x.frame_rect(app.main)[:2] != (0, 0), "the move")
     first = c.x.frame_rect(app.main)
-    client = c.x.client_rect(app.main)
     check(app.close() == 0, "exit status")
     for cycle in range(3):
         app = c.start_active()
@@ -516,14 +520,18 @@ def test_position_is_kept_across_starts(c):
                           % (cycle + 2, c.x.frame_rect(app.main), first))
         check(app.close() == 0, "exit status")
     stored = (int(settings_value(c.folder, "Left")), int(settings_value(c.folder, "Top")))
-    # The stored position is the client area's, which the window system places exactly.
-    check(stored == client[:2], "stored %s for a client area at %s" % (stored, client[:2]))
+    check(stored == first[:2], "stored %s for a frame at %s" % (stored, first[:2]))
     write_settings(c.folder, left=0, top=0)
     app = c.start_active()
     try:
-        wait_for(lambda: c.x.client_rect(app.main)[:2] == (0, 0), "the window at (0, 0)", timeout=10)
+        wait_for(lambda: c.x.frame_rect(app.main)[:2] == (0, 0), "the frame at (0, 0)", timeout=10)
     except Failure:
-        raise Failure("a stored (0, 0) gave %s" % (c.x.client_rect(app.main),))
+        raise Failure("a stored (0, 0) gave a frame at %s" % (c.x.frame_rect(app.main),))
+    check(app.close() == 0, "exit status")
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    hints = c.x.prop(app.main, "WM_NORMAL_HINTS")
+    check("specified location" not in hints, "a file without Left/Top placed the window: " + hints)
     check(app.close() == 0, "exit status")
 
 
@@ -741,6 +749,134 @@ def test_help_without_a_viewer_and_with_one(c):
         os.remove(os.path.join(c.x.env["XDG_CONFIG_HOME"], "mimeapps.list"))
 
 
+
+def test_drop_on_the_field_converts_and_keeps_name_bytes(c):
+    """A drop on the output field converts like one anywhere else; a name that is not UTF-8 keeps its bytes."""
+    files = [os.path.join(c.work, "drop", "plain.bmp").encode(), os.path.join(c.work, "drop").encode() + b"/n\xe9.bmp"]
+    for f in files:
+        os.makedirs(os.path.dirname(f), exist_ok=True)
+        with open(f, "wb") as out:
+            out.write(bmp_bytes(32, 16))
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    list_file = os.path.join(c.work, "list.txt")
+    with open(list_file, "wb") as f:
+        f.write(b"\n".join(files))
+    drag(c, app, ["@" + list_file], at=app.button_centre(30, 100, 306, 23))
+    for f in files:
+        target = os.path.join(c.out.encode(), os.path.basename(f))
+        wait_for(lambda t=target: os.path.exists(t), "the dropped glyph %r" % target)
+    app.wait_only_main("the main window after the drop")
+    check(app.close() == 0, "exit status")
+    check(settings_value(c.folder, "OutputDir") == '"%s"' % c.out, "the drop changed the field")
+
+
+def test_batch_leaves_the_focus_with_another_program(c):
+    """A user who switched to another program during a batch keeps it when the batch ends."""
+    files = [os.path.join(c.work, "many", "g%03d.bmp" % i) for i in range(150)]
+    for f in files:
+        write_glyph(f)
+    list_file = os.path.join(c.work, "list.txt")
+    with open(list_file, "w") as f:
+        f.write("\n".join(files))
+    write_settings(c.folder, output_dir=c.out)
+    pacer = OpenPacer(os.path.join(c.work, "many"), 0.02)
+    try:
+        app = c.start()
+        pacer.pid = app.proc.pid
+        app.wait_main()
+        app.wait_active(app.main, "the main window")
+        source = drag(c, app, ["@" + list_file])
+        progress = app.wait_other("the progress dialog")
+        other = source.window(c.x)
+        c.x.xdo("windowactivate", other)
+        wait_for(lambda: c.x.active_window() == other, "the other program to be active")
+        # The user works on in the other program for a while (a second's worth of
+        # glyphs), then the rest of the batch runs at full speed.
+        done = len(os.listdir(c.out))
+        wait_for(lambda: len(os.listdir(c.out)) >= done + 50, "the batch to go on")
+        pacer.pid = None
+        app.wait_gone(progress, "the end of the batch")
+        check(stays_false(lambda: c.x.active_window() != other, 1.5), "the main window took the focus back")
+    finally:
+        pacer.stop()
+    check(len(os.listdir(c.out)) == len(files), "not every glyph was converted")
+    source.close()
+    c.x.xdo("windowactivate", app.main)
+    check(app.close() == 0, "exit status")
+
+
+def test_help_opener_answers_for_itself(c):
+    """With no registered viewer the opener's own fallback ($BROWSER) shows the help."""
+    marker = os.path.join(c.work, "opened.txt")
+    viewer = os.path.join(c.work, "browser.sh")
+    with open(viewer, "w") as f:
+        # A browser that stays open as long as its page: the program must not wait for it.
+        f.write('#!/bin/sh\nprintf "%%s" "$1" > "%s.part" && mv "%s.part" "%s"\nexec sleep 30\n' % (marker, marker, marker))
+    os.chmod(viewer, 0o755)
+    app = c.start_active(env={"BROWSER": viewer})
+    c.x.key("F1")
+    question = app.wait_other("the help question")
+    c.x.key("Return")
+    app.wait_gone(question, "the question to close")
+    wait_for(lambda: os.path.exists(marker), "the browser to run")
+    with open(marker) as f:
+        check(f.read().endswith(os.path.join(c.folder, "Help", "index.html")), "the browser got another file")
+    check(stays_false(app.others, 4.0), "an error showed although the browser opened the help")
+    app.wait_only_main("the main window after the help")
+    check(app.close() == 0, "exit status")
+
+
+def test_keyboard_reaches_buttons_and_menu_and_window_has_an_icon(c):
+    """Enter presses a focused "..." button; F10 and a lone Alt reach the menu; the window shows the icon."""
+    app = c.start_active()
+    check("=" in c.x.prop(app.main, "_NET_WM_ICON"), "the window has no icon")
+    c.x.key("alt+l", "Return")
+    app.wait_other("the colour dialog from Enter")
+    c.x.key("Escape")
+    app.wait_only_main("the colour dialog to close")
+    for keys in (("F10",), ("alt", "Down")):
+        c.x.key(*keys)
+        menu = app.wait_other("a menu from %s" % "+".join(keys), active=False)
+        c.x.key("Escape", "Escape")
+        app.wait_gone(menu, "the menu to close")
+        app.wait_only_main("the main window after the menu")
+    check(app.close() == 0, "exit status")
+
+
+def test_cancelled_dialog_leaves_the_current_directory(c):
+    """A folder browsed to in a cancelled Convert dialog is not where the next one opens."""
+    write_glyph(os.path.join(c.work, "a.bmp"))
+    elsewhere = os.path.join(c.work, "elsewhere")
+    os.makedirs(elsewhere)
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    c.x.key("alt+o")
+    c.x.key("ctrl+o")
+    app.wait_other("the files dialog")
+    c.x.type(elsewhere + "/")
+    c.x.key("Return")
+    c.x.key("Escape")
+    app.wait_only_main("the cancelled dialog to close")
+    convert_through_dialog(c, app, "a.bmp", os.path.join(c.out, "a.bmp"))
+    check(app.close() == 0, "exit status")
+
+
+def test_dialogs_fit_a_small_screen(c):
+    """At twice the scale every dialog still fits the screen."""
+    screen = (1024, 768)
+    app = c.start_active(env={"QT_SCALE_FACTOR": "2"})
+    for what, keys in (("the files dialog", ("ctrl+o",)), ("the folder browser", ("alt+o", "Tab", "space"))):
+        c.x.key(*keys)
+        dialog = app.wait_other(what)
+        x, y, w, h = c.x.frame_rect(dialog)
+        check(x >= 0 and y >= 0 and x + w <= screen[0] and y + h <= screen[1],
+              "%s at %s does not fit %s" % (what, (x, y, w, h), screen))
+        c.x.key("Escape")
+        app.wait_only_main(what + " to close")
+    check(app.close() == 0, "exit status")
+
+
 TESTS = [v for k, v in list(globals().items()) if k.startswith("test_")]
 
 
@@ -750,6 +886,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--dragsource", required=True)
+    parser.add_argument("--backend", choices=("x11", "wayland"), default="x11")
+    parser.add_argument("--wlinput", help="the Wayland backend's input program")
     parser.add_argument("--only", action="append", default=[])
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     options = parser.parse_args()
