@@ -2,7 +2,7 @@
 // so the end-to-end tests can make a real drag and drop between two programs.
 // An argument "@LIST" stands for the lines of the file LIST. Names travel as a
 // file manager sends them: percent-encoded bytes, also where they are not UTF-8.
-// It prints "ready" once shown, "dragging" when the drag has started,
+// It prints "ready" once shown, "entered" when the pointer comes in, "dragging" when the drag has started,
 // "action <n>" as the target's answer changes and "dropped <action>" when it has ended. It stays open afterwards: the drop
 // target fetches the data after the drag has ended, so the caller ends it.
 
@@ -31,6 +31,7 @@ public:
 
 protected:
   void showEvent(QShowEvent*) override { Say("ready"); }
+  void enterEvent(QEnterEvent*) override { Say("entered"); }
 
   void mousePressEvent(QMouseEvent* Event) override {
     if (Event->button() != Qt::LeftButton || FStarted) return;

@@ -11,6 +11,7 @@ Exit status 77 means the tools are missing and the tests were skipped.
 
 import argparse
 import ctypes
+import json
 import os
 import re
 import select
@@ -26,6 +27,7 @@ import traceback
 
 SKIP = 77
 TOOLS = ("Xvfb", "openbox", "xdotool", "xprop", "xwininfo")
+WAYLAND_TOOLS = ("sway", "swaymsg", "setpriv")
 # Generous: the machine may be loaded by parallel builds.
 TIMEOUT = 60.0 * float(os.environ.get("VARNEX_E2E_TIMEOUT_SCALE", "1"))
 DPI = 96
@@ -163,6 +165,44 @@ class XSession:
     def active_window(self):
         return self.run("xdotool", "getactivewindow").strip()
 
+    # What the scenarios that run on both backends use besides key, type and point.
+    can_place = True
+    # Whether a press must wait until the window under the pointer has seen it come in.
+    wait_for_entry = False
+
+    def command(self, argv):
+        return argv
+
+    def windows_of(self, pid):
+        return [w for w in self.run("xdotool", "search", "--onlyvisible", "--pid", str(pid)).split() if w]
+
+    def move(self, x, y):
+        """Moves the pointer without waiting, as a drag's steps do."""
+        self.xdo("mousemove", str(x), str(y))
+
+    def press(self, down):
+        self.xdo("mousedown" if down else "mouseup", "1")
+
+    def place(self, window, x, y):
+        self.xdo("windowmove", "--sync", window, str(x), str(y))
+
+    def activate(self, window):
+        self.xdo("windowactivate", window)
+
+    def attached(self, dialog, owner):
+        """Whether dialog is kept over owner: transient for it."""
+        return ("%#x" % int(owner)) in self.prop(dialog, "WM_TRANSIENT_FOR")
+
+    def urgent(self, window):
+        return "URGENT" in self.prop(window, "_NET_WM_STATE") or "urgency" in self.prop(window, "WM_HINTS").lower()
+
+    def activation_token(self):
+        """A launcher's token for a program started now; none is made on X11."""
+        return ""
+
+    def close_window(self, window):
+        self.key("alt+F4")
+
     def prop(self, window, name):
         return self.run("xprop", "-id", window, name)
 
@@ -202,6 +242,214 @@ class XSession:
         self.log.close()
 
 
+
+# Evdev key codes of the US layout, which the Wayland backend's virtual keyboard uses.
+KEYCODES = dict(zip("1234567890-=", range(2, 14)))
+KEYCODES.update(zip("qwertyuiop[]", range(16, 28)))
+KEYCODES.update(zip("asdfghjkl;'`", range(30, 42)))
+KEYCODES.update(zip("\\zxcvbnm,./", range(43, 54)))
+KEYCODES.update({"Escape": 1, "BackSpace": 14, "Tab": 15, "Return": 28, "ctrl": 29, "shift": 42, "alt": 56,
+                 "space": 57, " ": 57, "Home": 102, "Up": 103, "Left": 105, "Right": 106, "End": 107,
+                 "Down": 108, "Delete": 111})
+KEYCODES.update({"F%d" % n: 58 + n for n in range(1, 11)})
+SHIFTED = dict(zip('!@#$%^&*()_+{}:"~|<>?', "1234567890-=[];'`\\,./"))
+MODIFIER_MASKS = {"shift": 1, "ctrl": 4, "alt": 8}
+
+
+def nobody_ids():
+    return 65534, 65534
+
+
+def give_to_nobody(path):
+    """Hands a folder tree to the user the Wayland backend runs everything as."""
+    uid, gid = nobody_ids()
+    for folder, dirs, files in os.walk(path):
+        os.chown(folder, uid, gid)
+        for name in dirs + files:
+            os.chown(os.path.join(folder, name), uid, gid, follow_symlinks=False)
+
+
+class WaylandSession:
+    """A private headless sway, with the program and its helpers run as an
+    unprivileged user (sway refuses root), driven by varnex_wlinput."""
+
+    SIZE = (1280, 800)
+    can_place = False
+    wait_for_entry = True
+
+    def __init__(self, root, wlinput):
+        self.root = root
+        self.log = open(os.path.join(root, "sway.log"), "wb")
+        home, runtime = os.path.join(root, "home"), os.path.join(root, "runtime")
+        for sub in ("", "config", "data", "cache", "share"):
+            os.makedirs(os.path.join(home, sub), exist_ok=True)
+        os.makedirs(runtime, mode=0o700)
+        config = os.path.join(root, "sway.conf")
+        with open(config, "w") as f:
+            f.write("output HEADLESS-1 resolution %dx%d position 0 0\nxwayland disable\n"
+                    "default_border none\ndefault_floating_border none\n"
+                    "focus_on_window_activation focus\n" % self.SIZE)
+        # The helpers are copied where the user can read them: the build folder may be private.
+        tools = os.path.join(root, "tools")
+        os.makedirs(tools)
+        self.wlinput = shutil.copy(wlinput, tools)
+        give_to_nobody(home)
+        give_to_nobody(runtime)
+        base = {"PATH": "/usr/bin:/bin", "HOME": home, "XDG_RUNTIME_DIR": runtime, "LC_ALL": "C.UTF-8",
+                "XDG_CONFIG_HOME": os.path.join(home, "config"), "XDG_DATA_HOME": os.path.join(home, "data"),
+                "XDG_CACHE_HOME": os.path.join(home, "cache"), "XDG_DATA_DIRS": os.path.join(home, "share")}
+        self.sway = subprocess.Popen(
+            self.command(["sway", "-c", config]), stdout=self.log, stderr=self.log, start_new_session=True,
+            env={**base, "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman"})
+        display = wait_for(lambda: next((n for n in os.listdir(runtime)
+                                         if n.startswith("wayland-") and not n.endswith(".lock")), None),
+                           "the compositor")
+        self.ipc = wait_for(lambda: next((os.path.join(runtime, n) for n in os.listdir(runtime)
+                                          if n.startswith("sway-ipc.")), None), "the compositor's IPC socket")
+        self.env = {**base, "WAYLAND_DISPLAY": display, "QT_QPA_PLATFORM": "wayland",
+                    "QT_WAYLAND_DISABLE_WINDOWDECORATION": "1"}
+        self.input = subprocess.Popen(self.command([self.wlinput, str(self.SIZE[0]), str(self.SIZE[1])]),
+                                      env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=self.log, text=True)
+        check(self.input.stdout.readline().strip() == "ready", "the virtual keyboard and pointer did not start")
+        self.tree_cache = {}
+
+    def command(self, argv):
+        if os.geteuid() != 0:
+            return argv
+        uid, gid = nobody_ids()
+        return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % gid, "--clear-groups", *argv]
+
+    def send(self, line):
+        self.input.stdin.write(line + "\n")
+        self.input.stdin.flush()
+        reply = self.input.stdout.readline().strip()
+        check(reply == "ok" or reply.startswith("token "), "the input program said %r to %r" % (reply, line))
+        return reply
+
+    def swaymsg(self, *args):
+        result = subprocess.run(["swaymsg", "-s", self.ipc, *args], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+        return result.stdout.decode()
+
+    def nodes(self):
+        """Every window in the compositor's tree: {id: (node, floating)}."""
+        found = {}
+
+        def walk(node, floating):
+            if node.get("pid") and node.get("type") in ("con", "floating_con"):
+                found[str(node["id"])] = (node, floating)
+            for child in node.get("nodes", []):
+                walk(child, floating)
+            for child in node.get("floating_nodes", []):
+                walk(child, True)
+        walk(json.loads(self.swaymsg("-t", "get_tree") or "{}"), False)
+        self.tree_cache = found
+        return found
+
+    def windows_of(self, pid):
+        return sorted((i for i, (n, _) in self.nodes().items() if n["pid"] == pid and n.get("visible")), key=int)
+
+    def active_window(self):
+        return next((i for i, (n, _) in self.nodes().items() if n.get("focused")), "")
+
+    def node(self, window):
+        found = self.nodes().get(window)
+        check(found is not None, "window %s is gone" % window)
+        return found[0]
+
+    def title(self, window):
+        return self.node(window).get("name") or ""
+
+    def is_dialog(self, window):
+        # The compositor does not tell dialogs apart: the program's first window is its main one.
+        node = self.node(window)
+        return int(window) != min(int(i) for i, (n, _) in self.tree_cache.items() if n["pid"] == node["pid"])
+
+    def frame_rect(self, window):
+        r = self.node(window)["rect"]
+        return (r["x"], r["y"], r["width"], r["height"])
+
+    def client_rect(self, window):
+        node = self.node(window)
+        r, w = node["rect"], node["window_rect"]
+        return (r["x"] + w["x"], r["y"] + w["y"], w["width"], w["height"])
+
+    def attached(self, dialog, owner):
+        """Whether dialog floats (rather than being tiled) over owner's workspace."""
+        node, floating = self.nodes()[dialog]
+        return floating and node["rect"]["width"] < self.SIZE[0] and owner in self.tree_cache
+
+    def urgent(self, window):
+        return bool(self.node(window).get("urgent"))
+
+    def activation_token(self):
+        return self.send("token")[len("token "):]
+
+    def close_window(self, window):
+        self.swaymsg("[con_id=%s]" % window, "kill")
+
+    def place(self, window, x, y):
+        self.swaymsg("[con_id=%s]" % window, "move", "position", str(x), str(y))
+        wait_for(lambda: self.frame_rect(window)[:2] == (x, y), "the window at %d, %d" % (x, y))
+
+    def activate(self, window):
+        self.swaymsg("[con_id=%s]" % window, "focus")
+
+    def point(self, x, y):
+        # Two motions, as a real mouse makes: the compositor closes the pointer's
+        # entry into a window only with the next event.
+        self.send("move %d %d" % (x - 1, y - 1))
+        self.send("move %d %d" % (x, y))
+
+    def move(self, x, y):
+        self.send("move %d %d" % (x, y))
+
+    def press(self, down):
+        self.send("button 272 %d" % (1 if down else 0))
+
+    def key(self, *keys):
+        for combo in keys:
+            *mods, name = combo.split("+") if combo != "+" else ["+"]
+            if name in MODIFIER_MASKS and not mods:
+                mods, name = [name], None
+            self.stroke([m.lower() for m in mods], name)
+
+    def type(self, text):
+        for ch in text:
+            if ch in SHIFTED:
+                self.stroke(["shift"], SHIFTED[ch])
+            elif ch.isupper():
+                self.stroke(["shift"], ch.lower())
+            else:
+                self.stroke([], ch)
+
+    def stroke(self, mods, name):
+        mask = 0
+        for m in mods:
+            mask |= MODIFIER_MASKS[m]
+            self.send("key %d 1" % KEYCODES[m])
+            self.send("mods %d" % mask)
+        if name is not None:
+            code = KEYCODES[name if len(name) > 1 else name.lower()]
+            self.send("key %d 1" % code)
+            self.send("key %d 0" % code)
+        for m in reversed(mods):
+            mask &= ~MODIFIER_MASKS[m]
+            self.send("key %d 0" % KEYCODES[m])
+            self.send("mods %d" % mask)
+
+    def close(self):
+        for proc in (getattr(self, "input", None), getattr(self, "sway", None)):
+            if proc is not None and proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(10)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+        self.log.close()
+
 class Program:
     """One run of the installed program."""
 
@@ -209,14 +457,13 @@ class Program:
         self.x = x
         self.folder = folder
         self.log = open(os.path.join(cwd, "program.log"), "ab")
-        self.proc = subprocess.Popen([os.path.join(folder, "varnex"), *args], cwd=cwd, env={**x.env, **(env or {})},
-                                     stdout=self.log, stderr=self.log)
+        self.proc = subprocess.Popen(x.command([os.path.join(folder, "varnex"), *args]), cwd=cwd,
+                                     env={**x.env, **(env or {})}, stdout=self.log, stderr=self.log)
         self.main = None
 
     def windows(self):
         """The program's visible windows, in no particular order."""
-        out = self.x.run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid))
-        return [w for w in out.split() if w]
+        return self.x.windows_of(self.proc.pid)
 
     def others(self):
         """Visible windows besides the main window (dialogs, boxes, menus)."""
@@ -254,7 +501,7 @@ class Program:
     def close(self):
         """Closes the main window the way the close box does and waits for the exit."""
         self.wait_active(self.main, "the main window")
-        self.x.key("alt+F4")
+        self.x.close_window(self.main)
         return self.wait_exit()
 
     def wait_exit(self):
@@ -280,6 +527,16 @@ class Program:
         return x + scaled(left) + scaled(width) // 2, y + menu + scaled(top) + scaled(height) // 2
 
 
+# Hands a file or folder to the user the programs run as, where that is not the tests' own.
+OWNER = None
+
+
+def both(test):
+    """Marks a scenario that runs on both backends."""
+    test.both = True
+    return test
+
+
 def read_settings(folder):
     with open(os.path.join(folder, "Settings.ini"), "rb") as f:
         return f.read()
@@ -299,6 +556,8 @@ def write_settings(folder, left=None, top=None, output_dir=None):
         lines.append('OutputDir="%s"' % output_dir)
     with open(os.path.join(folder, "Settings.ini"), "wb") as f:
         f.write(("\r\n".join(lines) + "\r\n").encode())
+    if OWNER is not None:
+        OWNER(os.path.join(folder, "Settings.ini"))
 
 
 class Context:
@@ -312,6 +571,8 @@ class Context:
         self.out = os.path.join(self.work, "out")
         shutil.copytree(install, self.folder, symlinks=True)
         os.makedirs(self.out)
+        if OWNER is not None:
+            OWNER(self.root)
         self.dragsource = dragsource
         self.programs = []
         self.sources = []
@@ -346,6 +607,7 @@ def test_first_start_and_settings_bytes(c):
     app.wait_active(main, "the main window")
     _, _, width, height = c.x.client_rect(main)
     check(width == scaled(376), "client width %d, expected %d" % (width, scaled(376)))
+    left, top, _, _ = c.x.frame_rect(main)
     check(height > scaled(136), "client height %d leaves no room for the menu bar" % height)
     # Save Log As is off: Ctrl+S does nothing, so the F1 after it opens the help question.
     c.x.key("ctrl+s", "F1")
@@ -353,7 +615,6 @@ def test_first_start_and_settings_bytes(c):
     check(c.x.is_dialog(box) and c.x.title(box) == "Varnex", "Ctrl+S opened something: " + c.x.title(box))
     c.x.key("Escape")
     app.wait_only_main("the question to close")
-    left, top, _, _ = c.x.client_rect(main)
     check(app.close() == 0, "exit status")
     work = c.work
     expected = ("[MainForm]\r\nLeft=%d\r\nTop=%d\r\nGlyphsMan.FilesOpenDialog.FilterIndex=1\r\n"
@@ -418,21 +679,26 @@ def test_convert_by_dialog_then_shortcuts_and_folder(c):
 class DragSource:
     def __init__(self, c, files):
         self.log = open(os.path.join(c.work, "drag.log"), "ab")
-        self.proc = subprocess.Popen([c.dragsource, *files], env=c.x.env, stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen(c.x.command([c.dragsource, *files]), env=c.x.env, stdout=subprocess.PIPE,
                                      stderr=self.log)
         self.lines = []
         self.said = []
+        self.pending = b""
 
     def wait_line(self, prefix):
         """Waits for a line that starts with prefix and has not been waited for yet."""
         def probe():
             ready, _, _ = select.select([self.proc.stdout], [], [], 0.05)
             if ready:
-                line = self.proc.stdout.readline().decode()
-                if not line:
+                # Read unbuffered: a buffered reader could hold a second line that select no longer sees.
+                chunk = os.read(self.proc.stdout.fileno(), 4096)
+                if not chunk:
                     raise Failure("the drag source ended early")
-                self.lines.append(line.strip())
-                self.said.append(line.strip())
+                self.pending += chunk
+                *complete, self.pending = self.pending.split(b"\n")
+                for line in complete:
+                    self.lines.append(line.decode().strip())
+                    self.said.append(line.decode().strip())
             for i, line in enumerate(self.lines):
                 if line.startswith(prefix):
                     del self.lines[: i + 1]
@@ -444,8 +710,7 @@ class DragSource:
             raise Failure("%s (it said %s)" % (error, self.said))
 
     def window(self, x):
-        return wait_for(lambda: x.run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid)).split(),
-                        "the drag source window")[0]
+        return wait_for(lambda: x.windows_of(self.proc.pid), "the drag source window")[0]
 
     def close(self):
         if self.proc.poll() is None:
@@ -464,25 +729,27 @@ def drag(c, app, files, at=None):
     source.wait_line("ready")
     window = source.window(c.x)
     # Well away from the main window, which the window manager may have put at the top left.
-    c.x.xdo("windowmove", "--sync", window, "840", "620")
+    c.x.place(window, 840, 620)
     sx, sy, sw, sh = c.x.client_rect(window)
     tx, ty, tw, th = c.x.client_rect(app.main)
     if at is not None:
         tx, ty, tw, th = at[0] - 1, at[1] - 1, 2, 2
     c.x.point(sx + sw // 2, sy + sh // 2)
-    c.x.xdo("mousedown", "1")
+    if c.x.wait_for_entry:
+        source.wait_line("entered")
+    c.x.press(True)
     for step in range(1, 4):
-        c.x.xdo("mousemove", str(sx + sw // 2 + step * 4), str(sy + sh // 2 + step * 4))
+        c.x.move(sx + sw // 2 + step * 4, sy + sh // 2 + step * 4)
     source.wait_line("dragging")
     steps = 12
     for step in range(1, steps + 1):
         px = sx + sw // 2 + (tx + tw // 2 - sx - sw // 2) * step // steps
         py = sy + sh // 2 + (ty + th // 2 - sy - sh // 2) * step // steps
-        c.x.xdo("mousemove", str(px), str(py))
+        c.x.move(px, py)
         time.sleep(0.03)  # pacing only: the drop target needs motion to see the drag
-    c.x.xdo("mousemove", str(tx + tw // 2 + 1), str(ty + th // 2 + 1))
+    c.x.move(tx + tw // 2 + 1, ty + th // 2 + 1)
     source.wait_line("action 1")  # the window has said it takes the files
-    c.x.xdo("mouseup", "1")
+    c.x.press(False)
     line = source.wait_line("dropped")
     check(line == "dropped 1", "the drop was refused: " + line)
     return source
@@ -814,7 +1081,8 @@ def test_help_opener_answers_for_itself(c):
         # A browser that stays open as long as its page: the program must not wait for it.
         f.write('#!/bin/sh\nprintf "%%s" "$1" > "%s.part" && mv "%s.part" "%s"\nexec sleep 30\n' % (marker, marker, marker))
     os.chmod(viewer, 0o755)
-    app = c.start_active(env={"BROWSER": viewer})
+    # A data folder of its own: no viewer that another test registered is found.
+    app = c.start_active(env={"BROWSER": viewer, "XDG_DATA_HOME": os.path.join(c.work, "data")})
     c.x.key("F1")
     question = app.wait_other("the help question")
     c.x.key("Return")
@@ -877,6 +1145,82 @@ def test_dialogs_fit_a_small_screen(c):
     check(app.close() == 0, "exit status")
 
 
+
+@both
+def test_start_and_convert_with_an_attached_dialog(c):
+    """Start-up, a Ctrl+O conversion through a dialog kept over the main window, and
+    the keyboard back in the main window after it."""
+    source = os.path.join(c.work, "glyphs")
+    write_glyph(os.path.join(source, "a.bmp"))
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    width = c.x.client_rect(app.main)[2]
+    check(width == scaled(376), "client width %d, expected %d" % (width, scaled(376)))
+    c.x.key("ctrl+o")
+    dialog = app.wait_other("the files dialog")
+    check(c.x.attached(dialog, app.main), "the files dialog is not kept over the main window")
+    c.x.type(os.path.join(source, "a.bmp"))
+    c.x.key("Return")
+    wait_for(lambda: os.path.exists(os.path.join(c.out, "a.bmp")), "the converted glyph")
+    app.wait_only_main("the main window after the conversion")
+    c.x.key("F1")
+    box = app.wait_other("the help question from the main window")
+    check(c.x.title(box) == "Varnex", "F1 opened " + c.x.title(box))
+    c.x.key("Escape")
+    app.wait_only_main("the question to close")
+    check(app.close() == 0, "exit status")
+
+
+@both
+def test_drop_from_another_program(c):
+    """Files dragged from another program's window and dropped are converted."""
+    files = [os.path.join(c.work, "drop", "w%d.bmp" % i) for i in range(2)]
+    for f in files:
+        write_glyph(f)
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    drag(c, app, files)
+    for f in files:
+        wait_for(lambda f=f: os.path.exists(os.path.join(c.out, os.path.basename(f))), "the dropped glyph " + f)
+    app.wait_only_main("the main window after the drop")
+    check(app.close() == 0, "exit status")
+
+
+@both
+def test_second_start_brings_the_first_window_forward(c):
+    """With the launcher's activation token the first window gets the focus; without
+    one it gets the focus or asks for attention."""
+    app = c.start_active()
+    other = DragSource(c, [])
+    c.sources.append(other)
+    other.wait_line("ready")
+    other_window = other.window(c.x)
+    for token in dict.fromkeys((c.x.activation_token(), "")):
+        c.x.activate(other_window)
+        wait_for(lambda: c.x.active_window() == other_window, "the other program to be active")
+        second = c.start(env={"XDG_ACTIVATION_TOKEN": token, "DESKTOP_STARTUP_ID": token} if token else None)
+        check(second.wait_exit() == 0, "the second instance's exit status")
+        wanted = (lambda: c.x.active_window() == app.main) if token else \
+            (lambda: c.x.active_window() == app.main or c.x.urgent(app.main))
+        wait_for(wanted, "the first window to come forward (token %r)" % token)
+    check(not second.windows(), "the second instance left a window")
+    c.x.activate(app.main)
+    check(app.close() == 0, "exit status")
+
+
+@both
+def test_three_restarts_keep_left_and_top(c):
+    """A stored position survives three sessions: used where the system places windows, kept where it cannot."""
+    write_settings(c.folder, left=137, top=211, output_dir=c.out)
+    for cycle in range(3):
+        app = c.start_active()
+        if c.x.can_place:
+            wait_for(lambda: c.x.frame_rect(app.main)[:2] == (137, 211), "the frame at (137, 211)", timeout=10)
+        check(app.close() == 0, "exit status")
+        stored = (settings_value(c.folder, "Left"), settings_value(c.folder, "Top"))
+        check(stored == ("137", "211"), "session %d stored %s" % (cycle + 1, stored))
+
+
 TESTS = [v for k, v in list(globals().items()) if k.startswith("test_")]
 
 
@@ -891,7 +1235,10 @@ def main():
     parser.add_argument("--only", action="append", default=[])
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     options = parser.parse_args()
-    missing = [t for t in TOOLS if shutil.which(t) is None]
+    wayland = options.backend == "wayland"
+    missing = [t for t in (WAYLAND_TOOLS if wayland else TOOLS) if shutil.which(t) is None]
+    if wayland and not (options.wlinput and os.access(options.wlinput, os.X_OK)):
+        missing.append("varnex_wlinput")
     if missing:
         message = "end-to-end tests need " + ", ".join(missing) + " (scripts/deps.sh test installs them)"
         if os.environ.get("CI") or os.environ.get("VARNEX_E2E_REQUIRED"):
@@ -899,18 +1246,28 @@ def main():
             return 1
         print("SKIPPED: " + message)
         return SKIP
+    global OWNER
     root = tempfile.mkdtemp(prefix="varnex-e2e-")
     install = os.path.join(root, "install")
     subprocess.run(["cmake", "--install", options.build, "--prefix", install], check=True,
                    stdout=subprocess.DEVNULL)
-    x = XSession(root)
+    dragsource = options.dragsource
+    if wayland:
+        # Everything runs as another user, who must reach the folder, the program and the helpers.
+        os.chmod(root, 0o755)
+        dragsource = shutil.copy(dragsource, root)
+        if os.geteuid() == 0:
+            OWNER = give_to_nobody
+    x = WaylandSession(root, options.wlinput) if wayland else XSession(root)
     failed = []
     try:
         for test in TESTS:
             name = test.__name__[len("test_"):]
             if options.only and not any(o in name for o in options.only):
                 continue
-            context = Context(x, install, root, name, options.dragsource)
+            if wayland and not getattr(test, "both", False):
+                continue
+            context = Context(x, install, root, name, dragsource)
             started = time.monotonic()
             try:
                 test(context)
