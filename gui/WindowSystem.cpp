@@ -67,6 +67,8 @@ QMargins ExpectedFrameMargins(QWidget* Window) {
   auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   if (x11 == nullptr || Window == nullptr) return {};
   xcb_connection_t* connection = x11->connection();
+  // The offscreen platform answers for X11 without a connection of its own.
+  if (connection == nullptr || QGuiApplication::platformName() != QLatin1String("xcb")) return {};
   // Creates the native window, unmapped, so that the window manager can frame it in thought.
   const auto window = static_cast<xcb_window_t>(Window->winId());
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
