@@ -2,6 +2,7 @@
 
 #include "app/GlyphConvertTask.h"
 #include "app/ProgressDialogUnit.h"
+#include "app/UserFiles.h"
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 #include "gui/Application.h"
@@ -16,7 +17,7 @@
 
 #include <cstdio>
 
-const std::string LogFileName = ProgramDir() + "Log.txt";
+const std::string LogFileName = TUserFiles::Program().LogFileName;
 
 namespace {
 
@@ -39,7 +40,8 @@ void TRefreshThrottle::Ran() {
   FLastRun = FClock();
 }
 
-TGlyphsMan::TGlyphsMan(const std::string& LogPath) : FLogFileName(LogPath) {
+TGlyphsMan::TGlyphsMan(const std::string& LogPath, bool CreateLogFolder)
+    : FLogFileName(LogPath), FCreateLogFolder(CreateLogFolder) {
   try {
     CreateDialogs();
   } catch (...) {
@@ -95,6 +97,8 @@ void TGlyphsMan::Convert(const TStringList& FileNames, TColor LightColor, TColor
                          const std::string& OutputDir) {
   try {
     TProgressDialog& dialog = TheProgressDialog();
+    // When this fails, the task cannot create the log and says so.
+    if (FCreateLogFolder) ForceDirectories(ExtractFileDir(FLogFileName), UserFilesFolderMode);
     auto task = std::make_unique<TGlyphConvertTask>(FileNames, LightColor, ShadowColor, OutputDir, FLogFileName);
     FTask = task.get();
     // Declared after the task, so it runs first: no handler can reach a destroyed

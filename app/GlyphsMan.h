@@ -21,7 +21,8 @@ inline const std::string ConvertTitle = "Convert";
 inline const std::string SaveLogTitle = "Save Log As";
 // The file name that the log dialog proposes.
 inline const std::string DefaultLogName = "Varnex Log.txt";
-// The working log: "Log.txt" in the program directory, fixed at start-up.
+// The working log, fixed at start-up: "Log.txt" in the program directory, or in
+// the user's state folder when the program's is protected (UserFiles.h).
 extern const std::string LogFileName;
 
 // The longest stretch of work between two passes of the message loop during a
@@ -56,8 +57,9 @@ VARNEX_DECLARE_EXCEPTION(EGlyphsManError, Exception);
 // The object behind the main window's glyph commands.
 class TGlyphsMan : public TObject {
 public:
-  // Creates and configures the two dialogs; the working log is LogPath.
-  explicit TGlyphsMan(const std::string& LogPath = ::LogFileName);
+  // Creates and configures the two dialogs; the working log is LogPath. With
+  // CreateLogFolder, a conversion first creates the log's missing folders with user-only access.
+  explicit TGlyphsMan(const std::string& LogPath = ::LogFileName, bool CreateLogFolder = false);
   // Destroys the dialogs.
   ~TGlyphsMan() override;
   TGlyphsMan(const TGlyphsMan&) = delete;
@@ -96,6 +98,7 @@ private:
   void DialogCancelQuery(TObject* Sender);
 
   const std::string FLogFileName;
+  const bool FCreateLogFolder;
   TGlyphConvertTask* FTask = nullptr;
   bool FCancelPending = false;
   TRefreshThrottle FRefresh;

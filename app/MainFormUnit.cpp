@@ -3,6 +3,7 @@
 #include "app/GlyphsMan.h"
 #include "app/InputMan.h"
 #include "app/SettingsMan.h"
+#include "app/UserFiles.h"
 #include "gui/Application.h"
 #include "gui/HandlerGuard.h"
 #include "gui/MessageBoxes.h"
@@ -54,6 +55,8 @@ TMainFormSetup TMainFormSetup::Program(const TStringList& Parameters) {
   setup.LogFileName = ::LogFileName;
   setup.HelpFileName = ::HelpFileName;
   setup.SettingsFileName = ::SettingsFileName;
+  setup.SettingsFallbackFileName = ::SettingsFallbackFileName;
+  setup.PerUserFiles = TUserFiles::Program().PerUser;
   setup.Parameters = Parameters;
   return setup;
 }
@@ -223,10 +226,11 @@ void TMainForm::Init() {
   try {
     Application->SetOnIdle([this](TObject* Sender) { ApplicationIdle(Sender); });
     setAcceptDrops(true);
-    FGlyphsMan = std::make_unique<TGlyphsMan>(FSetup.LogFileName);
+    FGlyphsMan = std::make_unique<TGlyphsMan>(FSetup.LogFileName, FSetup.PerUserFiles);
     FHelpMan = std::make_unique<THelpMan>(FSetup.HelpFileName, FSetup.OpenDocument);
     FInputMan = std::make_unique<TInputMan>();
-    FSettingsMan = std::make_unique<TSettingsMan>(FSetup.SettingsFileName);
+    FSettingsMan = std::make_unique<TSettingsMan>(FSetup.SettingsFileName, FSetup.SettingsFallbackFileName,
+                                                   FSetup.PerUserFiles);
     FFileList = std::make_unique<TStringList>();
     SetLightColor(0xFFFFFF);
     SetShadowColor(0x808080);

@@ -32,12 +32,17 @@ struct TMainFormSetup {
   std::string HelpFileName;
   // The settings file.
   std::string SettingsFileName;
+  // Read while the settings file does not exist, never written; empty for none.
+  std::string SettingsFallbackFileName;
+  // True when the log and settings are the user's own files: their missing
+  // folders are created, with user-only access, when first written.
+  bool PerUserFiles = false;
   // The command-line parameters, without the program's own path.
   TStringList Parameters;
   // Opens the help file; empty uses the desktop's viewer.
   TOpenDocument OpenDocument;
 
-  // The program's own setup: the files beside the program and the command-line
+  // The program's own setup: the files of UserFiles.h and the command-line
   // Parameters (without the program's own path).
   static TMainFormSetup Program(const TStringList& Parameters = {});
 };

@@ -2,11 +2,13 @@
 
 #include "app/GlyphsMan.h"
 #include "app/MainFormUnit.h"
+#include "app/UserFiles.h"
 #include "base/SysUtils.h"
 #include "gui/FileDialogs.h"
 #include "support/IniFiles.h"
 
-const std::string SettingsFileName = ProgramDir() + "Settings.ini";
+const std::string SettingsFileName = TUserFiles::Program().SettingsFileName;
+const std::string SettingsFallbackFileName = TUserFiles::Program().SettingsFallbackFileName;
 
 namespace {
 
@@ -18,17 +20,31 @@ constexpr char Quote = '"';
 
 }  // namespace
 
-TSettingsMan::TSettingsMan(const std::string& FileName) : FFileName(FileName) {}
+TSettingsMan::TSettingsMan(const std::string& FileName, const std::string& FallbackFileName, bool CreateFolder)
+    : FFileName(FileName), FFallbackFileName(FallbackFileName), FCreateFolder(CreateFolder) {}
 
 const std::string& TSettingsMan::FileName() const { return FFileName; }
 
 void TSettingsMan::Load() {
-  if (!FileExists(FFileName)) return;
+  if (FileExists(FFileName)) {
+    LoadFrom(FFileName);
+  } else if (FileExists(FFallbackFileName)) {
+    // The program folder's file is one the user may neither correct nor delete:
+    // when it cannot be read, or read through, the program starts all the same,
+    // with what it held up to the fault.
+    try {
+      LoadFrom(FFallbackFileName);
+    } catch (const Exception&) {
+    }
+  }
+}
+
+void TSettingsMan::LoadFrom(const std::string& Source) {
   TMainForm& form = *MainForm;
   TGlyphsMan& glyphs = *form.GlyphsMan();
   // A file that exists but cannot be read fails here with the file layer's own
   // message, which names the cause better than a general one would.
-  TVarIniFile ini(FFileName);
+  TVarIniFile ini(Source);
   try {
     // Each value is applied as soon as it is read, so the values before a
     // malformed key stay applied.
@@ -55,6 +71,8 @@ void TSettingsMan::Save() {
   TMainForm& form = *MainForm;
   TGlyphsMan& glyphs = *form.GlyphsMan();
   try {
+    // A failure here shows when the file cannot be written in the missing folder.
+    if (FCreateFolder) ForceDirectories(ExtractFileDir(FFileName), UserFilesFolderMode);
     TVarIniFile ini(FFileName);
     // Where the window system cannot tell the window's position, the stored one
     // is kept as it was, so that a session there does not lose it.

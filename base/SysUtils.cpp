@@ -48,13 +48,15 @@ bool DirectoryExists(const std::string& Path) {
   return !Path.empty() && ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& Dir) {
+bool ForceDirectories(const std::string& Dir) { return ForceDirectories(Dir, 0777); }
+
+bool ForceDirectories(const std::string& Dir, unsigned Mode) {
   if (Dir.empty()) throw EInOutError("Unable to create directory");
   const std::string dir = ExcludeTrailingPathDelimiter(Dir);
   if (DirectoryExists(dir)) return true;
   const std::string parent = ExtractFileDir(dir);
-  if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
-  return ::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(dir));
+  if (!parent.empty() && parent != dir && !ForceDirectories(parent, Mode)) return false;
+  return ::mkdir(dir.c_str(), static_cast<mode_t>(Mode)) == 0 || (errno == EEXIST && DirectoryExists(dir));
 }
 
 bool DeleteFile(const std::string& Path) {

@@ -25,6 +25,8 @@ bool FileExists(const std::string& Path);
 bool DirectoryExists(const std::string& Path);
 // Creates Dir and every missing parent; false when that fails. Raises EInOutError for an empty Dir.
 bool ForceDirectories(const std::string& Dir);
+// The same with the permission bits Mode (less the umask) for each directory it creates.
+bool ForceDirectories(const std::string& Dir, unsigned Mode);
 // Removes the file at Path; false when that fails.
 bool DeleteFile(const std::string& Path);
 // Copies Source to Target; replaces Target unless FailIfExists. False when that fails.

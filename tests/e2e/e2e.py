@@ -4,6 +4,10 @@ window manager, driven by keyboard and mouse the way a user drives it.
 
 Usage: e2e.py --build BUILD_DIR --dragsource PROGRAM [--only NAME ...]
 
+Run as root, one test starts the program as an unprivileged account from a
+read-only, root-owned copy (OtherUser, reusable for anything that must not run
+as root).
+
 Every check waits on a condition (a window appears, a file appears, a process
 ends) with a generous timeout; there are no bare sleeps standing in for one.
 Exit status 77 means the tools are missing and the tests were skipped.
@@ -13,6 +17,7 @@ import argparse
 import ctypes
 import json
 import os
+import pwd
 import re
 import select
 import shutil
@@ -87,6 +92,90 @@ def write_glyph(path, width=32, height=16):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(bmp_bytes(width, height))
+
+
+class OtherUser:
+    """An unprivileged account to run programs as, with a private home and
+    runtime folder of its own: run as root, the account nobody (or the one
+    VARNEX_E2E_USER names), switched to with setpriv; run by anyone else, that
+    user, who is unprivileged already. available() says whether this run can
+    switch to another account.
+
+    Everything the account must reach lives under one world-searchable folder,
+    because the caller's temporary folder and checkout may be closed to it:
+    install() copies a build there, read-only (and owned by root, as root)."""
+
+    def __init__(self, name=None):
+        self.switch = os.geteuid() == 0
+        if self.switch:
+            entry = pwd.getpwnam(name or os.environ.get("VARNEX_E2E_USER", "nobody"))
+        else:
+            entry = pwd.getpwuid(os.geteuid())
+        self.name = entry.pw_name
+        self.uid, self.gid = entry.pw_uid, entry.pw_gid
+        self.top = tempfile.mkdtemp(prefix="varnex-user-")
+        os.chmod(self.top, 0o755)
+        self.home = self.folder("home")
+        self.runtime = self.folder("runtime")
+        # The XDG variables are left unset, so the programs use the defaults under home.
+        self.config_home = os.path.join(self.home, ".config")
+        self.state_home = os.path.join(self.home, ".local", "state")
+
+    @staticmethod
+    def available(name=None):
+        if os.geteuid() != 0 or shutil.which("setpriv") is None:
+            return False
+        try:
+            pwd.getpwnam(name or os.environ.get("VARNEX_E2E_USER", "nobody"))
+        except KeyError:
+            return False
+        return True
+
+    def folder(self, name, mode=0o700):
+        """A new folder under the top, owned by the account."""
+        path = os.path.join(self.top, name)
+        os.makedirs(path, mode=mode)
+        os.chmod(path, mode)
+        os.chown(path, self.uid, self.gid)
+        return path
+
+    def install(self, build, name="program"):
+        """cmake --install of BUILD into a root-owned folder the account can read but not write."""
+        prefix = os.path.join(self.top, name)
+        subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
+                       stdout=subprocess.DEVNULL)
+        read_only(prefix)
+        return prefix
+
+    def env(self, base):
+        """BASE (the display, the locale) with this account's home, runtime folder and names."""
+        env = {k: v for k, v in base.items()
+               if not k.startswith(("XDG_", "DBUS_")) and k not in ("HOME", "USER", "LOGNAME")}
+        env.update(HOME=self.home, USER=self.name, LOGNAME=self.name, XDG_RUNTIME_DIR=self.runtime)
+        return env
+
+    def command(self, argv):
+        """ARGV run as the account, with no supplementary groups and no capabilities."""
+        if not self.switch:
+            return list(argv)
+        return ["setpriv", "--reuid=%d" % self.uid, "--regid=%d" % self.gid, "--clear-groups",
+                "--inh-caps=-all", "--", *argv]
+
+    def close(self):
+        for folder, _, _ in os.walk(self.top):
+            os.chmod(folder, os.stat(folder).st_mode | 0o700)
+        shutil.rmtree(self.top, ignore_errors=True)
+
+
+def read_only(top):
+    """Takes every write bit off TOP and what it holds."""
+    for folder, _, files in os.walk(top):
+        for name in files:
+            path = os.path.join(folder, name)
+            if not os.path.islink(path):
+                os.chmod(path, os.stat(path).st_mode & ~0o222)
+    for folder, _, _ in os.walk(top):
+        os.chmod(folder, os.stat(folder).st_mode & ~0o222)
 
 
 class XSession:
@@ -256,17 +345,12 @@ SHIFTED = dict(zip('!@#$%^&*()_+{}:"~|<>?', "1234567890-=[];'`\\,./"))
 MODIFIER_MASKS = {"shift": 1, "ctrl": 4, "alt": 8}
 
 
-def nobody_ids():
-    return 65534, 65534
-
-
-def give_to_nobody(path):
-    """Hands a folder tree to the user the Wayland backend runs everything as."""
-    uid, gid = nobody_ids()
+def give_to(user, path):
+    """Hands a file or folder tree to USER, an OtherUser."""
+    os.chown(path, user.uid, user.gid, follow_symlinks=False)
     for folder, dirs, files in os.walk(path):
-        os.chown(folder, uid, gid)
         for name in dirs + files:
-            os.chown(os.path.join(folder, name), uid, gid, follow_symlinks=False)
+            os.chown(os.path.join(folder, name), user.uid, user.gid, follow_symlinks=False)
 
 
 class WaylandSession:
@@ -280,24 +364,17 @@ class WaylandSession:
     def __init__(self, root, wlinput):
         self.root = root
         self.log = open(os.path.join(root, "sway.log"), "wb")
-        home, runtime = os.path.join(root, "home"), os.path.join(root, "runtime")
-        for sub in ("", "config", "data", "cache", "share"):
-            os.makedirs(os.path.join(home, sub), exist_ok=True)
-        os.makedirs(runtime, mode=0o700)
+        # sway refuses root: as root, the compositor and every client run as another account.
+        self.user = OtherUser()
+        home, runtime = self.user.home, self.user.runtime
         config = os.path.join(root, "sway.conf")
         with open(config, "w") as f:
             f.write("output HEADLESS-1 resolution %dx%d position 0 0\nxwayland disable\n"
                     "default_border none\ndefault_floating_border none\n"
                     "focus_on_window_activation focus\n" % self.SIZE)
         # The helpers are copied where the user can read them: the build folder may be private.
-        tools = os.path.join(root, "tools")
-        os.makedirs(tools)
-        self.wlinput = shutil.copy(wlinput, tools)
-        give_to_nobody(home)
-        give_to_nobody(runtime)
-        base = {"PATH": "/usr/bin:/bin", "HOME": home, "XDG_RUNTIME_DIR": runtime, "LC_ALL": "C.UTF-8",
-                "XDG_CONFIG_HOME": os.path.join(home, "config"), "XDG_DATA_HOME": os.path.join(home, "data"),
-                "XDG_CACHE_HOME": os.path.join(home, "cache"), "XDG_DATA_DIRS": os.path.join(home, "share")}
+        self.wlinput = shutil.copy(wlinput, root)
+        base = self.user.env({"PATH": "/usr/bin:/bin", "LC_ALL": "C.UTF-8"})
         self.sway = subprocess.Popen(
             self.command(["sway", "-c", config]), stdout=self.log, stderr=self.log, start_new_session=True,
             env={**base, "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman"})
@@ -315,10 +392,7 @@ class WaylandSession:
         self.tree_cache = {}
 
     def command(self, argv):
-        if os.geteuid() != 0:
-            return argv
-        uid, gid = nobody_ids()
-        return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % gid, "--clear-groups", *argv]
+        return self.user.command(argv)
 
     def send(self, line):
         self.input.stdin.write(line + "\n")
@@ -449,16 +523,23 @@ class WaylandSession:
                     proc.kill()
                     proc.wait()
         self.log.close()
+        self.user.close()
 
 class Program:
     """One run of the installed program."""
 
-    def __init__(self, x, folder, cwd, args=(), env=None):
+    def __init__(self, x, folder, cwd, args=(), env=None, user=None):
+        """ENV adds to the session's environment; USER, an OtherUser, runs it as that account."""
         self.x = x
         self.folder = folder
         self.log = open(os.path.join(cwd, "program.log"), "ab")
-        self.proc = subprocess.Popen(x.command([os.path.join(folder, "varnex"), *args]), cwd=cwd,
-                                     env={**x.env, **(env or {})}, stdout=self.log, stderr=self.log)
+        argv = [os.path.join(folder, "varnex"), *args]
+        env = {**x.env, **(env or {})}
+        if user is not None:
+            argv, env = user.command(argv), user.env(env)
+        else:
+            argv = x.command(argv)
+        self.proc = subprocess.Popen(argv, cwd=cwd, env=env, stdout=self.log, stderr=self.log)
         self.main = None
 
     def windows(self):
@@ -563,8 +644,9 @@ def write_settings(folder, left=None, top=None, output_dir=None):
 class Context:
     """What one test gets: a fresh copy of the installed program and a work folder."""
 
-    def __init__(self, x, install, root, name, dragsource):
+    def __init__(self, x, install, root, name, dragsource, build):
         self.x = x
+        self.build = build
         self.root = os.path.join(root, name)
         self.folder = os.path.join(self.root, "prog")
         self.work = os.path.join(self.root, "work")
@@ -576,6 +658,7 @@ class Context:
         self.dragsource = dragsource
         self.programs = []
         self.sources = []
+        self.users = []
 
     def start(self, *args, env=None):
         program = Program(self.x, self.folder, self.work, args, env)
@@ -594,6 +677,8 @@ class Context:
             program.kill()
         for source in self.sources:
             source.close()
+        for user in self.users:
+            user.close()
 
 
 # ---------------------------------------------------------------------------
@@ -1221,6 +1306,43 @@ def test_three_restarts_keep_left_and_top(c):
         check(stored == ("137", "211"), "session %d stored %s" % (cycle + 1, stored))
 
 
+def test_protected_folder_keeps_the_files_in_the_users_own_folders(c):
+    """Installed by root where the user cannot write: the user converts and closes with
+    Alt+F4; Settings.ini (carried over from the folder's) and Log.txt are in the
+    user's XDG folders, private, and the program folder is untouched."""
+    user = OtherUser()
+    c.users.append(user)
+    folder = user.install(c.build)
+    portable = b"[MainForm]\r\nShadowColor=255\r\n"
+    os.chmod(folder, 0o755)
+    with open(os.path.join(folder, "Settings.ini"), "wb") as f:
+        f.write(portable)
+    read_only(folder)
+    before = sorted(os.listdir(folder))
+    work = user.folder("work", 0o755)
+    write_glyph(os.path.join(work, "glyphs", "a.bmp"))
+    app = Program(c.x, folder, work, user=user)
+    c.programs.append(app)
+    app.wait_main()
+    app.wait_active(app.main, "the main window")
+    output = os.path.join(work, "Varnex Output", "a.bmp")
+    convert_through_dialog(c, app, os.path.join(work, "glyphs", "a.bmp"), output)
+    check(app.close() == 0, "exit status")
+    check(os.stat(output).st_uid == user.uid, "the glyph is not the user's")
+    for base, name in ((user.state_home, "Log.txt"), (user.config_home, "Settings.ini")):
+        own = os.path.join(base, "varnex")
+        info = os.stat(own)
+        check(info.st_uid == user.uid and info.st_mode & 0o777 == 0o700,
+              "%s: owner %d, mode %o" % (own, info.st_uid, info.st_mode & 0o777))
+        check(os.path.isfile(os.path.join(own, name)), "no %s in %s" % (name, own))
+    with open(os.path.join(user.state_home, "varnex", "Log.txt"), "rb") as f:
+        check(b"Converted: " in f.read(), "the log does not record the conversion")
+    check(settings_value(os.path.join(user.config_home, "varnex"), "ShadowColor") == "255",
+          "the folder's Settings.ini was not carried over")
+    check(sorted(os.listdir(folder)) == before, "the program folder changed: %s" % os.listdir(folder))
+    check(read_settings(folder) == portable, "the folder's Settings.ini was written")
+
+
 TESTS = [v for k, v in list(globals().items()) if k.startswith("test_")]
 
 
@@ -1256,9 +1378,9 @@ def main():
         # Everything runs as another user, who must reach the folder, the program and the helpers.
         os.chmod(root, 0o755)
         dragsource = shutil.copy(dragsource, root)
-        if os.geteuid() == 0:
-            OWNER = give_to_nobody
     x = WaylandSession(root, options.wlinput) if wayland else XSession(root)
+    if wayland:
+        OWNER = lambda path: give_to(x.user, path)
     failed = []
     try:
         for test in TESTS:
@@ -1267,7 +1389,7 @@ def main():
                 continue
             if wayland and not getattr(test, "both", False):
                 continue
-            context = Context(x, install, root, name, dragsource)
+            context = Context(x, install, root, name, dragsource, options.build)
             started = time.monotonic()
             try:
                 test(context)
