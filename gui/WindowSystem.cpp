@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QFrame>
 #include <QLayout>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -118,12 +121,25 @@ void FitToScreen(QWidget* Dialog) {
   // Room for a title bar and a border, which the window manager adds outside.
   const QSize room = screen->availableGeometry().size() - QSize(16, 48);
   Dialog->ensurePolished();
-  const QSize wanted = Dialog->size().isValid() && Dialog->testAttribute(Qt::WA_Resized) ? Dialog->size()
-                                                                                        : Dialog->sizeHint();
-  // A layout that fixes the dialog at its preferred size would undo the fitting.
+  const QSize wanted = Dialog->testAttribute(Qt::WA_Resized) ? Dialog->size() : Dialog->sizeHint();
+  if (wanted.width() <= room.width() && wanted.height() <= room.height()) return;
   QLayout* layout = Dialog->layout();
-  if (layout != nullptr && (wanted.width() > room.width() || wanted.height() > room.height()))
+  const QSize least = layout != nullptr ? layout->totalMinimumSize() : Dialog->minimumSizeHint();
+  if (layout != nullptr && (least.width() > room.width() || least.height() > room.height())) {
+    // Its controls cannot shrink that far: they go into a scroll area that can.
+    auto* content = new QWidget;
+    content->setLayout(layout);
+    auto* area = new QScrollArea;
+    area->setWidget(content);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    auto* frame = new QVBoxLayout(Dialog);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->addWidget(area);
+  } else if (layout != nullptr) {
+    // A layout that fixes the dialog at its preferred size would undo the fitting.
     layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+  }
   Dialog->setMinimumSize(Dialog->minimumSize().boundedTo(room));
   Dialog->setMaximumSize(Dialog->maximumSize().boundedTo(room));
   Dialog->resize(wanted.boundedTo(room));

@@ -1219,7 +1219,8 @@ def test_dialogs_fit_a_small_screen(c):
     """At twice the scale every dialog still fits the screen."""
     screen = (1024, 768)
     app = c.start_active(env={"QT_SCALE_FACTOR": "2"})
-    for what, keys in (("the files dialog", ("ctrl+o",)), ("the folder browser", ("alt+o", "Tab", "space"))):
+    for what, keys in (("the files dialog", ("ctrl+o",)), ("the folder browser", ("alt+o", "Tab", "space")),
+                       ("the colour dialog", ("alt+l", "space"))):
         c.x.key(*keys)
         dialog = app.wait_other(what)
         x, y, w, h = c.x.frame_rect(dialog)
