@@ -35,6 +35,7 @@ struct TForms {
 
 void RunWindows(TAppInstanceLock& Lock, const TStartupSetup& Setup, TForms& Forms) {
   Application->SetTitle("Varnex");
+  PrepareWindowActivation();
   // Set before the windows exist, so that a start-up error box is brought forward too.
   Lock.SetActivateHandler([](const std::string& Token) {
     return RaiseInstanceWindow(MainForm, [&Token](QWidget* Target) { ActivateWithToken(Target, Token); });

@@ -145,11 +145,11 @@ void FitToScreen(QWidget* Dialog) {
   Dialog->resize(wanted.boundedTo(room));
 }
 
-std::string RequestActivationToken() {
-  if (!PlatformIsWayland()) return std::string();
-  QWidget* window = QApplication::activeWindow();
-  return WaylandRequestToken(window != nullptr ? window->windowHandle() : nullptr);
+void PrepareWindowActivation() {
+  if (PlatformIsWayland()) WaylandPrepareActivation();
 }
+
+std::string RequestActivationToken() { return PlatformIsWayland() ? WaylandRequestToken() : std::string(); }
 
 void ActivateWithToken(QWidget* Window, const std::string& Token) {
   Window->raise();
@@ -159,6 +159,7 @@ void ActivateWithToken(QWidget* Window, const std::string& Token) {
   }
   // Qt asks for activation on Wayland only with a token of its own, which it has
   // not got when the request comes from another program; so it is done here.
-  const std::string token = Token.empty() ? WaylandRequestToken(Window->windowHandle()) : Token;
-  if (token.empty() || !WaylandActivate(Window->windowHandle(), token)) Window->activateWindow();
+  QWindow* window = Window->windowHandle();
+  const bool asked = Token.empty() ? WaylandActivateByOwnToken(window) : WaylandActivate(window, Token);
+  if (!asked) Window->activateWindow();
 }

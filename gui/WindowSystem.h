@@ -23,8 +23,11 @@ QWidget* DialogOwner();
 // Makes Dialog no larger than the available area of the screen it opens on.
 void FitToScreen(QWidget* Dialog);
 
-// A new activation token for the program's active window where the platform hands
-// them out (Wayland), for a program started on the user's behalf; "" otherwise.
+// Readies the activation of windows on request of another program (Wayland's
+// activation service); call once the application object exists.
+void PrepareWindowActivation();
+// A new activation token where the platform hands them out (Wayland), for a program
+// started on the user's behalf; "" otherwise.
 std::string RequestActivationToken();
 // Brings Window forward: with Token where one is given, else, on Wayland, with a token
 // asked for Window itself, which the compositor turns into focus or urgency by its policy.

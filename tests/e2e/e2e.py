@@ -585,12 +585,12 @@ class Program:
         self.x.close_window(self.main)
         return self.wait_exit()
 
-    def wait_exit(self):
+    def wait_exit(self, what="the program"):
         start = time.monotonic()
         try:
             status = self.proc.wait(TIMEOUT)
         except subprocess.TimeoutExpired:
-            raise Failure("the program did not end")
+            raise Failure(what + " did not end")
         if TRACE:
             print("  %.1f s: the program to end" % (time.monotonic() - start), flush=True)
         return status
@@ -1285,7 +1285,7 @@ def test_second_start_brings_the_first_window_forward(c):
         c.x.activate(other_window)
         wait_for(lambda: c.x.active_window() == other_window, "the other program to be active")
         second = c.start(env={"XDG_ACTIVATION_TOKEN": token, "DESKTOP_STARTUP_ID": token} if token else None)
-        check(second.wait_exit() == 0, "the second instance's exit status")
+        check(second.wait_exit("the second instance") == 0, "the second instance's exit status")
         wanted = (lambda: c.x.active_window() == app.main) if token else \
             (lambda: c.x.active_window() == app.main or c.x.urgent(app.main))
         wait_for(wanted, "the first window to come forward (token %r)" % token)
