@@ -258,6 +258,8 @@ class XSession:
     can_place = True
     # Whether a press must wait until the window under the pointer has seen it come in.
     wait_for_entry = False
+    # Whether menus show as windows of their own.
+    sees_menus = True
 
     def command(self, argv):
         return argv
@@ -360,6 +362,7 @@ class WaylandSession:
     SIZE = (1280, 800)
     can_place = False
     wait_for_entry = True
+    sees_menus = False
 
     def __init__(self, root, wlinput):
         self.root = root
@@ -723,9 +726,11 @@ def convert_through_dialog(c, app, typed, output):
 def shortcuts_answer(c, app):
     """Alt+G opens the menu and F1 the help question, at once."""
     c.x.key("alt+g")
-    menu = app.wait_other("the Glyphs menu", active=False)
-    c.x.key("Escape")
-    app.wait_gone(menu, "the menu to close")
+    # A Wayland compositor keeps menus out of its window tree.
+    if c.x.sees_menus:
+        menu = app.wait_other("the Glyphs menu", active=False)
+        c.x.key("Escape")
+        app.wait_gone(menu, "the menu to close")
     c.x.key("Escape", "F1")
     box = app.wait_other("the help question")
     check(c.x.is_dialog(box), "F1 did not open a box")
@@ -840,6 +845,7 @@ def drag(c, app, files, at=None):
     return source
 
 
+@both
 def test_convert_by_drop(c):
     """Files dropped from another program are converted, and the shortcuts still answer."""
     files = [os.path.join(c.work, "drop", "d%d.bmp" % i) for i in range(3)]
@@ -1254,21 +1260,6 @@ def test_start_and_convert_with_an_attached_dialog(c):
     check(c.x.title(box) == "Varnex", "F1 opened " + c.x.title(box))
     c.x.key("Escape")
     app.wait_only_main("the question to close")
-    check(app.close() == 0, "exit status")
-
-
-@both
-def test_drop_from_another_program(c):
-    """Files dragged from another program's window and dropped are converted."""
-    files = [os.path.join(c.work, "drop", "w%d.bmp" % i) for i in range(2)]
-    for f in files:
-        write_glyph(f)
-    write_settings(c.folder, output_dir=c.out)
-    app = c.start_active()
-    drag(c, app, files)
-    for f in files:
-        wait_for(lambda f=f: os.path.exists(os.path.join(c.out, os.path.basename(f))), "the dropped glyph " + f)
-    app.wait_only_main("the main window after the drop")
     check(app.close() == 0, "exit status")
 
 
