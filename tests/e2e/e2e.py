@@ -74,6 +74,18 @@ def stays_false(probe, seconds):
     return True
 
 
+def end_processes(*procs):
+    """Ends each process (None is skipped): politely, then by force."""
+    for proc in procs:
+        if proc is not None and proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+
+
 def scaled(length):
     return (length * DPI + 60) // 120
 
@@ -322,14 +334,7 @@ class XSession:
         return (x - left, y - top, w + left + right, h + top + bottom)
 
     def close(self):
-        for proc in (getattr(self, "wm", None), getattr(self, "xvfb", None)):
-            if proc is not None and proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        end_processes(getattr(self, "wm", None), getattr(self, "xvfb", None))
         self.log.close()
 
 
@@ -517,16 +522,10 @@ class WaylandSession:
             self.send("mods %d" % mask)
 
     def close(self):
-        for proc in (getattr(self, "input", None), getattr(self, "sway", None)):
-            if proc is not None and proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        end_processes(getattr(self, "input", None), getattr(self, "sway", None))
         self.log.close()
         self.user.close()
+
 
 class Program:
     """One run of the installed program."""
