@@ -27,10 +27,6 @@ const std::string AboutText = std::string("Varnex version ") + VARNEX_VERSION + 
 
 namespace {
 
-// The state of one started opener, shared by the thread that waits for it and
-// the timer that reads the verdict: -1 while it runs, else its wait status.
-using TOpenerStatus = std::shared_ptr<std::atomic<int>>;
-
 // How often the window looks for the opener's verdict while it may still come.
 constexpr int VerdictPollMs = 100;
 
@@ -76,6 +72,8 @@ bool StartHelpOpener(const std::string& Program, const std::string& Path, int Ve
   if (pid < 0) return false;
   // The opener may wait for the viewer as long as the page is open, so it is
   // waited for out of the window's way; the thread also reaps it.
+  // Shared by the waiting thread and the timer that reads the verdict: -1 while
+  // the opener runs, then its wait status.
   auto status = std::make_shared<std::atomic<int>>(-1);
   std::thread([pid, status] {
     int result = 0;
@@ -84,14 +82,13 @@ bool StartHelpOpener(const std::string& Program, const std::string& Path, int Ve
     status->store(result);
   }).detach();
   auto* timer = new QTimer(QCoreApplication::instance());
-  auto* clock = new QElapsedTimer;
-  clock->start();
+  QElapsedTimer clock;
+  clock.start();
   QObject::connect(timer, &QTimer::timeout, timer, [timer, clock, status, VerdictMs] {
     const int result = status->load();
     const bool ended = result != -1;
-    if (!ended && clock->elapsed() < VerdictMs) return;
+    if (!ended && clock.elapsed() < VerdictMs) return;
     timer->deleteLater();
-    delete clock;
     if (ended && !(WIFEXITED(result) && WEXITSTATUS(result) == 0))
       RunGuarded([] { throw EHelpManError("The program cannot open the help."); });
   });
