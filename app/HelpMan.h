@@ -39,5 +39,10 @@ private:
   TOpenDocument FOpen;
 };
 
-// Opens Path with the desktop's default application for its type.
+// How long a failure of the help opener is still reported to the user.
+constexpr int OpenerVerdictMs = 5000;
+// Starts the opener Program with Path, without waiting for it; false when it cannot be
+// started. A failure that it reports within VerdictMs shows "The program cannot open the help.".
+bool StartHelpOpener(const std::string& Program, const std::string& Path, int VerdictMs = OpenerVerdictMs);
+// Hands Path to the desktop's opener (xdg-open), which finds the viewer by its own rules.
 bool OpenWithDesktop(const std::string& Path);

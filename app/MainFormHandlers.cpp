@@ -13,6 +13,8 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFocusEvent>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -124,6 +126,13 @@ void TMainForm::WMDropFiles(QDropEvent* Event) {
 }
 
 bool TMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if ((Watched == Button1 || Watched == Button2 || Watched == Button3) && Event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(Event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && static_cast<QKeyEvent*>(Event)->modifiers() == Qt::NoModifier) {
+      static_cast<QPushButton*>(Watched)->click();
+      return true;
+    }
+  }
   if ((Watched == Label1 || Watched == Label4) && Event->type() == QEvent::Shortcut) {
     // The accelerator of a colour caption moves the focus to its button, as
     // Alt+O does for the field; Qt would click the button.

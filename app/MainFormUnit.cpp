@@ -8,6 +8,7 @@
 #include "gui/HandlerGuard.h"
 #include "gui/MessageBoxes.h"
 #include "gui/Scaling.h"
+#include "gui/WindowSystem.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -18,6 +19,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QProxyStyle>
+#include <QShortcut>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -33,6 +37,16 @@ QColor ToQColor(TColor Value) {
   return QColor(static_cast<int>(Value & 0xFF), static_cast<int>((Value >> 8) & 0xFF),
                 static_cast<int>((Value >> 16) & 0xFF));
 }
+
+// The application's style, except that a lone Alt reaches the menu bar.
+class TMenuKeysStyle : public QProxyStyle {
+public:
+  int styleHint(StyleHint Hint, const QStyleOption* Option, const QWidget* Widget,
+                QStyleHintReturn* Return) const override {
+    if (Hint == QStyle::SH_MenuBar_AltKeyNavigation) return 1;
+    return QProxyStyle::styleHint(Hint, Option, Widget, Return);
+  }
+};
 
 }  // namespace
 
@@ -71,6 +85,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::CreateControls() {
   setWindowTitle(QStringLiteral("Varnex"));
+  setWindowIcon(QIcon(QStringLiteral(":/varnex/varnex.png")));
   // A fixed frame with a system menu and a minimise button, but no maximise.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -98,24 +113,30 @@ void TMainForm::CreateInputRows(QWidget* Client) {
     SetScaledBounds(l, 180, Top, 16, 16);
     return l;
   };
-  auto button = [Client](int Top) {
+  auto button = [Client](int Top, const char* Purpose) {
     auto* b = new QPushButton(QStringLiteral("..."), Client);
     b->setAutoDefault(false);
     SetScaledBounds(b, 340, Top, 26, 26);
+    // "..." says nothing to a screen reader, nor to a user who wonders what it does.
+    b->setAccessibleName(QString::fromUtf8(Purpose));
+    b->setToolTip(QString::fromUtf8(Purpose));
     return b;
   };
   Label1 = label(10, 10, 161, "&Light color:");
   Label2 = swatch(15);
   Label3 = label(205, 10, 131, "[256, 256, 256]");
-  Button1 = button(10);
+  Button1 = button(10, "Choose the light color");
   Label4 = label(10, 40, 161, "&Shadow color:");
   Label5 = swatch(45);
   Label6 = label(205, 40, 131, "[128, 128, 128]");
-  Button2 = button(40);
+  Button2 = button(40, "Choose the shadow color");
   Label7 = label(10, 70, 356, "&Output directory:");
   Edit1 = new QLineEdit(Client);
   SetScaledBounds(Edit1, 30, 100, 306, 23);
-  Button3 = button(100);
+  // Files dropped on the field are converted like files dropped anywhere else,
+  // not pasted into it as text.
+  Edit1->setAcceptDrops(false);
+  Button3 = button(100, "Choose the output directory");
 }
 
 void TMainForm::LinkCaptions() {
@@ -132,6 +153,8 @@ void TMainForm::LinkCaptions() {
   setTabOrder(Button2, Edit1);
   setTabOrder(Edit1, Button3);
   Edit1->installEventFilter(this);
+  // Enter presses a focused button, as Space does.
+  for (QPushButton* b : {Button1, Button2, Button3}) b->installEventFilter(this);
 }
 
 void TMainForm::CreateActions() {
@@ -180,6 +203,12 @@ void TMainForm::LinkButtons() {
 }
 
 void TMainForm::CreateMenu() {
+  // A lone Alt selects the menu bar, and F10 opens its first menu, as on other desktops.
+  auto* menuStyle = new TMenuKeysStyle;
+  menuStyle->setParent(menuBar());
+  menuBar()->setStyle(menuStyle);
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(f10, &QShortcut::activated, this, [this] { menuBar()->setActiveAction(GlyphsMenu->menuAction()); });
   GlyphsMenu = menuBar()->addMenu(QStringLiteral("&Glyphs"));
   GlyphsMenu->addAction(GlyphsConvertFilesAc);
   GlyphsMenu->addSeparator();
@@ -257,24 +286,28 @@ void TMainForm::ShowColor(QLabel* Swatch, QLabel* Text, TColor Value) {
   Text->setText(QString::fromLatin1(text));
 }
 
-// Left and Top are the client area's position: the window system tells the
-// frame only once the window manager has framed the window, after the first
-// showing, while the client area is placed exactly where the program asks.
-int TMainForm::Left() const { return geometry().x(); }
+// Left and Top are the frame's position. Before the first showing the frame is
+// not there yet: the window manager is asked for the frame it will add, and the
+// client area, which the window system places exactly, goes inside it.
+int TMainForm::Left() const { return isVisible() ? frameGeometry().x() : geometry().x() - FFrameMargins.left(); }
 
-void TMainForm::SetLeft(int Value) { MoveClient(Value, Top()); }
+void TMainForm::SetLeft(int Value) { MoveFrame(Value, Top()); }
 
-int TMainForm::Top() const { return geometry().y(); }
+int TMainForm::Top() const { return isVisible() ? frameGeometry().y() : geometry().y() - FFrameMargins.top(); }
 
-void TMainForm::SetTop(int Value) { MoveClient(Left(), Value); }
+void TMainForm::SetTop(int Value) { MoveFrame(Left(), Value); }
 
-void TMainForm::MoveClient(int NewLeft, int NewTop) {
-  // Before the first showing move() places the client area and marks the window
-  // as placed by the program, also at (0, 0); afterwards it would place the frame.
-  if (!isVisible())
+bool TMainForm::PositionKnown() const { return WindowPositionsAvailable(); }
+
+void TMainForm::MoveFrame(int NewLeft, int NewTop) {
+  if (!WindowPositionsAvailable()) return;
+  if (isVisible()) {
     move(NewLeft, NewTop);
-  else
-    setGeometry(QRect(QPoint(NewLeft, NewTop), size()));
+    return;
+  }
+  FFrameMargins = ExpectedFrameMargins(this);
+  // The window exists now, so move() places the client area, also at (0, 0).
+  move(NewLeft + FFrameMargins.left(), NewTop + FFrameMargins.top());
 }
 
 void TMainForm::UpdateLogActions() {

@@ -7,6 +7,7 @@
 #include "base/Types.h"
 
 #include <QMainWindow>
+#include <QMargins>
 
 #include <memory>
 #include <string>
@@ -73,14 +74,16 @@ public:
   // Sets Swatch's background to Value and Text's caption to "[red, green, blue]".
   void ShowColor(QLabel* Swatch, QLabel* Text, TColor Value);
 
-  // The left edge of the window's client area on the screen.
+  // The left edge of the window's frame on the screen.
   int Left() const;
-  // Moves the client area's left edge to Value.
+  // Moves the frame's left edge to Value, where the window system lets programs place windows.
   void SetLeft(int Value);
-  // The top edge of the window's client area (below the title bar) on the screen.
+  // The top edge of the window's frame (the title bar's top) on the screen.
   int Top() const;
-  // Moves the client area's top edge to Value.
+  // Moves the frame's top edge to Value, where the window system lets programs place windows.
   void SetTop(int Value);
+  // Whether the window system reports where the window is (not on Wayland).
+  bool PositionKnown() const;
 
   // Enables Save Log As and Delete Log exactly when the working log exists.
   void UpdateLogActions();
@@ -181,7 +184,7 @@ private:
   void InputOutputDirAcExecute();
   void Edit1Exit();
   void RunPendingEdit1Exit();
-  void MoveClient(int NewLeft, int NewTop);
+  void MoveFrame(int NewLeft, int NewTop);
 
   TMainFormSetup FSetup;
   std::unique_ptr<TGlyphsMan> FGlyphsMan;
@@ -189,6 +192,8 @@ private:
   std::unique_ptr<TInputMan> FInputMan;
   std::unique_ptr<TSettingsMan> FSettingsMan;
   std::unique_ptr<TStringList> FFileList;
+  // The frame the window manager said it will add, before the first showing.
+  QMargins FFrameMargins;
   // Whether the output field was left and its exit check has not run yet.
   bool FEdit1ExitPending = false;
 };

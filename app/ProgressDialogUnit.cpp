@@ -97,8 +97,11 @@ void TProgressDialog::Execute(bool Modal) {
     return;
   }
   {
-    const TModalFocusScope keyboard;
+    TModalFocusScope keyboard;
     exec();
+    // The keyboard goes back to the main window only from the dialog itself: a
+    // user who went to another program during the run stays there.
+    if (!FClosedActive) keyboard.Release();
   }
   if (FRunError) {
     const std::exception_ptr error = FRunError;
@@ -160,5 +163,6 @@ void TProgressDialog::WMApp() {
 
 void TProgressDialog::EndShowing() {
   FClosePending = false;
+  FClosedActive = isActiveWindow();
   done(QDialog::Rejected);
 }

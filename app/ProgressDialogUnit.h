@@ -69,6 +69,8 @@ private:
   bool FCloseByProgram = false;
   int FRunDepth = 0;
   bool FClosePending = false;
+  // Whether the dialog was the active window when it was closed.
+  bool FClosedActive = true;
   std::exception_ptr FRunError;
 };
 

@@ -48,8 +48,9 @@ void TSettingsMan::LoadFrom(const std::string& Source) {
   try {
     // Each value is applied as soon as it is read, so the values before a
     // malformed key stay applied.
-    form.SetLeft(ini.ReadInteger(MainFormSection, "Left", form.Left()));
-    form.SetTop(ini.ReadInteger(MainFormSection, "Top", form.Top()));
+    // Without a stored position the window system places the window.
+    if (ini.ValueExists(MainFormSection, "Left")) form.SetLeft(ini.ReadInteger(MainFormSection, "Left", form.Left()));
+    if (ini.ValueExists(MainFormSection, "Top")) form.SetTop(ini.ReadInteger(MainFormSection, "Top", form.Top()));
     TOpenDialog& files = *glyphs.FilesOpenDialog();
     files.SetFilterIndex(ini.ReadInteger(MainFormSection, FilesFilterKey, files.FilterIndex()));
     TSaveDialog& log = *glyphs.LogSaveDialog();
@@ -73,9 +74,14 @@ void TSettingsMan::Save() {
     // A failure here shows when the file cannot be written in the missing folder.
     if (FCreateFolder) ForceDirectories(ExtractFileDir(FFileName), UserFilesFolderMode);
     TVarIniFile ini(FFileName);
+    // Where the window system cannot tell the window's position, the stored one
+    // is kept as it was, so that a session there does not lose it.
+    const bool known = form.PositionKnown();
+    const std::string left = known ? std::to_string(form.Left()) : ini.ReadString(MainFormSection, "Left", "");
+    const std::string top = known ? std::to_string(form.Top()) : ini.ReadString(MainFormSection, "Top", "");
     ini.Clear();
-    ini.WriteInteger(MainFormSection, "Left", form.Left());
-    ini.WriteInteger(MainFormSection, "Top", form.Top());
+    if (!left.empty()) ini.WriteString(MainFormSection, "Left", left);
+    if (!top.empty()) ini.WriteString(MainFormSection, "Top", top);
     ini.WriteInteger(MainFormSection, FilesFilterKey, glyphs.FilesOpenDialog()->FilterIndex());
     ini.WriteInteger(MainFormSection, LogFilterKey, glyphs.LogSaveDialog()->FilterIndex());
     ini.WriteInteger(MainFormSection, "LightColor", static_cast<int>(form.GetLightColor()));

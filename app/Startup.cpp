@@ -4,6 +4,7 @@
 #include "base/Exceptions.h"
 #include "gui/Application.h"
 #include "gui/HandlerGuard.h"
+#include "gui/WindowSystem.h"
 #include "support/Forms.h"
 
 #include <QCoreApplication>
@@ -34,8 +35,11 @@ struct TForms {
 
 void RunWindows(TAppInstanceLock& Lock, const TStartupSetup& Setup, TForms& Forms) {
   Application->SetTitle("Varnex");
+  PrepareWindowActivation();
   // Set before the windows exist, so that a start-up error box is brought forward too.
-  Lock.SetActivateHandler([] { return RaiseInstanceWindow(MainForm); });
+  Lock.SetActivateHandler([](const std::string& Token) {
+    return RaiseInstanceWindow(MainForm, [&Token](QWidget* Target) { ActivateWithToken(Target, Token); });
+  });
   Forms.Main = std::make_unique<TMainForm>(Setup.Form);
   // Parented to the main window, the dialog opens centred over it.
   Forms.Progress = std::make_unique<TProgressDialog>(Forms.Main.get());
@@ -43,7 +47,7 @@ void RunWindows(TAppInstanceLock& Lock, const TStartupSetup& Setup, TForms& Form
   Forms.Main->OnClosed = [](TObject*) { QCoreApplication::quit(); };
   Forms.Main->show();
   QCoreApplication::exec();
-  Lock.SetActivateHandler(nullptr);
+  Lock.SetActivateHandler(std::function<bool(const std::string&)>());
 }
 
 }  // namespace
@@ -52,7 +56,7 @@ int RunProgram(const TStartupSetup& Setup) {
   TForms forms;
   TAppInstanceLock lock(Setup.LockName);
   if (!lock.OwnsMutex()) {
-    lock.ActivateFirstInstance();
+    lock.ActivateFirstInstance(LauncherActivationToken());
     return 0;
   }
   // The lock is still held while a start-up error is shown, so a second start

@@ -2,6 +2,7 @@
 
 #include "gui/Application.h"
 #include "gui/DialogSeam.h"
+#include "gui/WindowSystem.h"
 
 #include <QColor>
 #include <QColorDialog>
@@ -45,9 +46,10 @@ TDialogAnswer RunQtColorDialog(const TDialogRequest& Request) {
   // Qt keeps the custom colours in process-wide slots; each dialog object loads its
   // own before running and reads them back on OK.
   for (int i = 0; i < CustomColorCount; ++i) QColorDialog::setCustomColor(i, ToQColor(Request.CustomColors[i]));
-  QColorDialog dialog(ToQColor(Request.Color));
+  QColorDialog dialog(ToQColor(Request.Color), DialogOwner());
   dialog.setOption(QColorDialog::DontUseNativeDialog);
   dialog.setWindowModality(Qt::ApplicationModal);
+  FitToScreen(&dialog);
   TDialogAnswer answer = TDialogAnswer::Cancel(dkColor);
   if (dialog.exec() != QDialog::Accepted) return answer;
   answer.Accept = true;

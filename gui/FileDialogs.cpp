@@ -3,6 +3,7 @@
 #include "base/SysUtils.h"
 #include "gui/Application.h"
 #include "gui/MessageBoxes.h"
+#include "gui/WindowSystem.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>
@@ -39,7 +40,8 @@ int EffectiveFilterIndex(int Index, std::size_t FilterCount) {
 TDialogAnswer RunQtFileDialog(const TDialogRequest& Request, TOpenOptions Options) {
   DisableQtSettingsFiles();
   const bool save = Request.Kind == dkSaveFile;
-  QFileDialog dialog(nullptr, QString::fromStdString(Request.Caption));
+  // Owned by the window it opens from: the window manager keeps it over that window.
+  QFileDialog dialog(DialogOwner(), QString::fromStdString(Request.Caption));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setWindowModality(Qt::ApplicationModal);
@@ -68,6 +70,7 @@ TDialogAnswer RunQtFileDialog(const TDialogRequest& Request, TOpenOptions Option
                                              : QString::fromStdString(Request.Folder));
   if (!Request.FileName.empty()) dialog.selectFile(QString::fromStdString(Request.FileName));
 
+  FitToScreen(&dialog);
   TDialogAnswer answer = TDialogAnswer::Cancel(Request.Kind);
   if (dialog.exec() != QDialog::Accepted) return answer;
   answer.Accept = true;

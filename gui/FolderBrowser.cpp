@@ -3,6 +3,7 @@
 #include "base/SysUtils.h"
 #include "gui/Application.h"
 #include "gui/DialogSeam.h"
+#include "gui/WindowSystem.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -11,7 +12,7 @@ namespace {
 
 TDialogAnswer RunQtFolderBrowser(const TDialogRequest& Request) {
   DisableQtSettingsFiles();
-  QFileDialog dialog(nullptr, QString::fromStdString(Request.Text));
+  QFileDialog dialog(DialogOwner(), QString::fromStdString(Request.Text));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   dialog.setFileMode(QFileDialog::Directory);
@@ -25,6 +26,7 @@ TDialogAnswer RunQtFolderBrowser(const TDialogRequest& Request) {
     dialog.setDirectory(QString::fromStdString(ExtractFileDir(ExcludeTrailingPathDelimiter(Request.Folder))));
     dialog.selectFile(folder.absolutePath());
   }
+  FitToScreen(&dialog);
   TDialogAnswer answer = TDialogAnswer::Cancel(dkFolder);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return answer;
   answer.Accept = true;

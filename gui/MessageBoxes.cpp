@@ -2,6 +2,7 @@
 
 #include "gui/Application.h"
 #include "gui/DialogSeam.h"
+#include "gui/WindowSystem.h"
 
 #include <QMessageBox>
 #include <QString>
@@ -16,13 +17,14 @@ QMessageBox::Icon IconOf(TDialogKind Kind) {
   }
 }
 
-// The real box: application-modal, without a parent (the program has no hidden
-// application window to own it), raised so that it comes to the front.
+// The real box: application-modal, owned by the window it opens from (or by none
+// when no window is up yet), raised so that it comes to the front.
 TDialogAnswer RunMessageBox(const TDialogRequest& Request) {
   // The program's texts end lines with CR LF; a Qt label wants LF alone.
   QString text = QString::fromStdString(Request.Text);
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  QMessageBox box(IconOf(Request.Kind), QString::fromStdString(Request.Caption), text, QMessageBox::NoButton);
+  QMessageBox box(IconOf(Request.Kind), QString::fromStdString(Request.Caption), text, QMessageBox::NoButton,
+                  DialogOwner());
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
   if (Request.Kind == dkQuestion) {

@@ -24,6 +24,11 @@ TModalFocusScope::TModalFocusScope() : FWindow(KeyboardWindow()) {
   if (FWindow) FFocus = FWindow->focusWidget();
 }
 
+void TModalFocusScope::Release() {
+  FWindow = nullptr;
+  FFocus = nullptr;
+}
+
 TModalFocusScope::~TModalFocusScope() {
   QWidget* window = FWindow.data();
   if (window == nullptr || !window->isVisible() || window->isMinimized()) return;

@@ -16,6 +16,10 @@ public:
   TModalFocusScope(const TModalFocusScope&) = delete;
   TModalFocusScope& operator=(const TModalFocusScope&) = delete;
 
+  // Leaves the keyboard where it is when the scope ends: for a dialog that the
+  // program closed while the user was working in another program.
+  void Release();
+
 private:
   QPointer<QWidget> FWindow;
   QPointer<QWidget> FFocus;

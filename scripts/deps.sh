@@ -12,6 +12,9 @@ set_name=${1:-run}
 # Building and running: the compiler, the build tools, Qt, and the desktop opener
 # the program hands its help page and output folder to.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev xdg-utils)
+# Wayland sessions run the program natively (qt6-wayland); the window-system calls
+# Qt has no public interface for need Qt's platform headers, xcb and wayland-client.
+packages+=(qt6-wayland qt6-base-private-dev libxcb1-dev libwayland-dev wayland-protocols)
 case "$set_name" in
   run) ;;
   test)
@@ -21,6 +24,8 @@ case "$set_name" in
     packages+=(desktop-file-utils appstream)
     # The end-to-end tests: an X server, a window manager, input and window tools.
     packages+=(xvfb openbox xdotool x11-utils file python3)
+    # Its Wayland backend: a headless compositor, and the keymap for its virtual keyboard.
+    packages+=(sway libxkbcommon-dev)
     # The Debian package: its dependency scan and its checker.
     packages+=(dpkg-dev lintian)
     # A FAT file system through FUSE, for saving where hard links and no-replace renames are missing.

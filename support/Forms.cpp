@@ -34,15 +34,21 @@ constexpr int ConnectTimeoutMs = 1000;
 constexpr int AnswerTimeoutMs = 2000;
 // The first instance drops a connection that has not sent its request by then.
 constexpr int IdleConnectionMs = 2000;
-// Requests are one short line; anything longer is not ours.
-constexpr qint64 MaxRequestLength = 64;
+// Requests are one line, a token at most; anything longer is not ours.
+constexpr qint64 MaxRequestLength = 32 + static_cast<qint64>(MaxActivationTokenLength);
 // The file name and the socket name both embed the lock name, so it must fit both.
 constexpr std::size_t MaxLockNameLength = 90;
 
 // Plain arrays, not QByteArray objects, so they are usable before dynamic initialisation ends.
+// The first request, which instances that take no token still serve...
 constexpr char ActivateRequest[] = "activate\n";
 constexpr char AnswerYes[] = "1\n";
 constexpr char AnswerNo[] = "0\n";
+// ...and the one with a token ("" for none), answered in other words, so that the
+// old answer tells the asker to ask again the old way.
+constexpr char TokenRequest[] = "activate-token ";
+constexpr char TokenAnswerYes[] = "raised\n";
+constexpr char TokenAnswerNo[] = "not raised\n";
 
 // The name becomes part of a file name, so it may not reach outside the lock directory.
 bool ValidLockName(const std::string& Name) {
@@ -80,19 +86,24 @@ bool PeerIsThisUser(qintptr Descriptor) {
   return credentials.uid == ::geteuid();
 }
 
-// The request of ActivateFirstInstance; Data points to its result.
+// One request of ActivateFirstInstance and its answer.
+struct TActivateCall {
+  QByteArray Request;
+  QByteArray Answer;
+};
+
+// Sends the request of Data (a TActivateCall) and reads the one-line answer.
 void AskToActivate(QLocalSocket* FirstInstance, void* Data) {
-  bool& activated = *static_cast<bool*>(Data);
-  activated = false;
-  const auto requestLength = static_cast<qint64>(sizeof ActivateRequest - 1);
-  if (FirstInstance->write(ActivateRequest, requestLength) != requestLength) return;
+  auto& call = *static_cast<TActivateCall*>(Data);
+  call.Answer.clear();
+  if (FirstInstance->write(call.Request) != call.Request.size()) return;
   FirstInstance->flush();
   const QDeadlineTimer deadline(AnswerTimeoutMs);
   while (!FirstInstance->canReadLine()) {
     if (FirstInstance->bytesAvailable() > MaxRequestLength || deadline.hasExpired()) return;
     if (!FirstInstance->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) return;
   }
-  activated = FirstInstance->readLine(MaxRequestLength) == AnswerYes;
+  call.Answer = FirstInstance->readLine(MaxRequestLength);
 }
 
 }  // namespace
@@ -140,12 +151,29 @@ std::string InstanceLockDirectory() {
   return PrivateLockDirectory(AbsoluteEnv("XDG_RUNTIME_DIR"), "/tmp", UserCacheBase());
 }
 
-bool RaiseInstanceWindow(QWidget* MainWindow) {
+std::string ValidActivationToken(const std::string& Token) {
+  if (Token.size() > MaxActivationTokenLength) return std::string();
+  for (const char c : Token)
+    if (c < 0x20 || c > 0x7E) return std::string();
+  return Token;
+}
+
+std::string LauncherActivationToken() {
+  for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"})
+    if (const char* value = std::getenv(name); value != nullptr && value[0] != '\0') return ValidActivationToken(value);
+  return std::string();
+}
+
+bool RaiseInstanceWindow(QWidget* MainWindow, const std::function<void(QWidget* Target)>& Activate) {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return false;
   QWidget* target = QApplication::activeModalWidget();
   if (target == nullptr) target = MainWindow;
   if (target == nullptr || !target->isVisible()) return false;
   // No showNormal(): a minimised window is asked forward as it is, never restored.
+  if (Activate) {
+    Activate(target);
+    return true;
+  }
   target->raise();
   target->activateWindow();
   return true;
@@ -180,7 +208,17 @@ bool TAppInstanceLock::OwnsProp() const { return FOwnsProp; }
 
 const std::string& TAppInstanceLock::MutexName() const { return FMutexName; }
 
-void TAppInstanceLock::SetActivateHandler(std::function<bool()> Handler) { FActivateHandler = std::move(Handler); }
+void TAppInstanceLock::SetActivateHandler(std::function<bool(const std::string& Token)> Handler) {
+  FActivateHandler = std::move(Handler);
+}
+
+void TAppInstanceLock::SetActivateHandler(std::function<bool()> Handler) {
+  if (!Handler) {
+    FActivateHandler = nullptr;
+    return;
+  }
+  FActivateHandler = [Handler = std::move(Handler)](const std::string&) { return Handler(); };
+}
 
 std::string TAppInstanceLock::LockFilePath(const std::string& LockDir, const std::string& LockName) {
   return IncludeTrailingPathDelimiter(LockDir) + LockName + ".lock";
@@ -256,9 +294,16 @@ bool TAppInstanceLock::FindFirstInstance(TFindFirstCallback Callback, void* Data
   }
 }
 
-bool TAppInstanceLock::ActivateFirstInstance() const {
-  bool activated = false;
-  return FindFirstInstance(&AskToActivate, &activated) && activated;
+bool TAppInstanceLock::ActivateFirstInstance(const std::string& Token) const {
+  TActivateCall call;
+  call.Request = QByteArray(TokenRequest) + QByteArray::fromStdString(ValidActivationToken(Token)) + '\n';
+  if (!FindFirstInstance(&AskToActivate, &call)) return false;
+  if (call.Answer == TokenAnswerYes || call.Answer == TokenAnswerNo) return call.Answer == TokenAnswerYes;
+  // An instance of an earlier version refuses the request it does not know in its
+  // old words; it is asked again the old way, without the token.
+  if (call.Answer != AnswerNo) return false;
+  call.Request = ActivateRequest;
+  return FindFirstInstance(&AskToActivate, &call) && call.Answer == AnswerYes;
 }
 
 void TAppInstanceLock::AcceptConnections() {
@@ -291,16 +336,23 @@ void TAppInstanceLock::AnswerRequest(QLocalSocket* Socket) {
   }
   // One request per connection: later bytes are ignored.
   QObject::disconnect(Socket, &QLocalSocket::readyRead, nullptr, nullptr);
-  const bool raised = Socket->readLine(MaxRequestLength + 1) == ActivateRequest && CallActivateHandler();
-  Socket->write(raised ? AnswerYes : AnswerNo);
+  const QByteArray line = Socket->readLine(MaxRequestLength + 1);
+  if (line.startsWith(TokenRequest) && line.endsWith('\n')) {
+    // A token that is not valid is dropped, and the window asked forward without one.
+    const QByteArray token = line.mid(sizeof TokenRequest - 1).chopped(1);
+    const bool raised = CallActivateHandler(ValidActivationToken(token.toStdString()));
+    Socket->write(raised ? TokenAnswerYes : TokenAnswerNo);
+  } else {
+    Socket->write(line == ActivateRequest && CallActivateHandler(std::string()) ? AnswerYes : AnswerNo);
+  }
   Socket->disconnectFromServer();
 }
 
-bool TAppInstanceLock::CallActivateHandler() const {
+bool TAppInstanceLock::CallActivateHandler(const std::string& Token) const {
   // This runs inside a Qt slot, where an exception must not pass.
   try {
-    const std::function<bool()> handler = FActivateHandler;
-    return handler ? handler() : false;
+    const std::function<bool(const std::string&)> handler = FActivateHandler;
+    return handler ? handler(Token) : false;
   } catch (...) {
     return false;
   }

@@ -29,7 +29,16 @@ std::string InstanceLockDirectory();
 
 // Brings forward the application's active modal window when one is open, otherwise
 // MainWindow, without restoring a minimised window; true when that window is visible.
-bool RaiseInstanceWindow(QWidget* MainWindow);
+// Activate, when given, does the bringing forward instead of Qt's raise and activate.
+bool RaiseInstanceWindow(QWidget* MainWindow, const std::function<void(QWidget* Target)>& Activate = {});
+
+// The longest activation token that is passed on between instances.
+constexpr std::size_t MaxActivationTokenLength = 256;
+// Token when it is at most MaxActivationTokenLength bytes of printable ASCII; "" otherwise.
+std::string ValidActivationToken(const std::string& Token);
+// The token the launcher started this program with (XDG_ACTIVATION_TOKEN, else
+// DESKTOP_STARTUP_ID), if valid; "" otherwise.
+std::string LauncherActivationToken();
 
 // The lock held by the first instance: an exclusive flock on a lock file in a directory
 // only this user can write (the kernel drops it when the process dies), plus a local
@@ -70,15 +79,19 @@ public:
   // The lock name, as given to the constructor.
   const std::string& MutexName() const;
 
-  // Sets the hook that raises this instance's window when a later instance asks; it
-  // returns whether the window was visible and brought forward. Without a hook the answer is no.
+  // Sets the hook that raises this instance's window when a later instance asks, with
+  // the activation token that instance was given ("" for none); it returns whether the
+  // window was visible and brought forward. Without a hook the answer is no.
+  void SetActivateHandler(std::function<bool(const std::string& Token)> Handler);
+  // The same for a hook that takes no token.
   void SetActivateHandler(std::function<bool()> Handler);
   // Connects to the instance serving this lock's name and calls Callback with the
   // connection; false when no instance answers within a second.
   bool FindFirstInstance(TFindFirstCallback Callback, void* Data) const;
-  // Asks the first instance to bring its window forward; true only when it answered
-  // that its window was visible and brought forward.
-  bool ActivateFirstInstance() const;
+  // Asks the first instance to bring its window forward, handing it Token (a valid
+  // activation token, else none); true only when it answered that its window was
+  // visible and brought forward. A first instance that takes no token is asked without.
+  bool ActivateFirstInstance(const std::string& Token = std::string()) const;
 
   // The lock file of LockName in LockDir: LockDir/<name>.lock.
   static std::string LockFilePath(const std::string& LockDir, const std::string& LockName);
@@ -93,7 +106,7 @@ private:
   void AcceptConnections();
   void ServeConnection(QLocalSocket* Socket);
   void AnswerRequest(QLocalSocket* Socket);
-  bool CallActivateHandler() const;
+  bool CallActivateHandler(const std::string& Token) const;
 
   int FMutexHandle;
   std::string FLockDir;
@@ -102,5 +115,5 @@ private:
   bool FOwnsMutex;
   bool FOwnsProp;
   std::unique_ptr<QLocalServer> FServer;
-  std::function<bool()> FActivateHandler;
+  std::function<bool(const std::string& Token)> FActivateHandler;
 };

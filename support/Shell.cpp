@@ -1,8 +1,44 @@
 #include "support/Shell.h"
 
+#include <QByteArray>
 #include <QDropEvent>
-#include <QFile>
 #include <QMimeData>
+#include <QString>
+
+namespace {
+
+const QString UriListFormat = QStringLiteral("text/uri-list");
+
+// The path of one file URI as bytes: "file:///p", "file://localhost/p" or "file:/p".
+std::string LocalPathOfUri(const QByteArray& Uri) {
+  if (!Uri.toLower().startsWith("file:")) return std::string();
+  QByteArray rest = Uri.mid(5);
+  if (rest.startsWith("//")) {
+    rest = rest.mid(2);
+    const qsizetype slash = rest.indexOf('/');
+    if (slash < 0) return std::string();
+    const QByteArray host = rest.left(slash).toLower();
+    if (!host.isEmpty() && host != "localhost") return std::string();
+    rest = rest.mid(slash);
+  }
+  if (!rest.startsWith('/') || rest.contains('?') || rest.contains('#')) return std::string();
+  // The bytes stay as encoded: a name need not be UTF-8 to be a file's name.
+  const QByteArray path = QByteArray::fromPercentEncoding(rest);
+  if (path.contains('\0')) return std::string();
+  return path.toStdString();
+}
+
+}  // namespace
+
+std::vector<std::string> LocalPathsOfUriList(const QByteArray& UriList) {
+  std::vector<std::string> paths;
+  for (QByteArray line : UriList.split('\n')) {
+    line = line.trimmed();
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    paths.push_back(LocalPathOfUri(line));
+  }
+  return paths;
+}
 
 TFileDrop::TFileDrop(QDropEvent* Event, bool AutoFinish) : FAutoFinish(AutoFinish) {
   // Drag-enter and drag-move events share the drop event's class; only the
@@ -10,10 +46,11 @@ TFileDrop::TFileDrop(QDropEvent* Event, bool AutoFinish) : FAutoFinish(AutoFinis
   if (Event == nullptr || Event->type() != QEvent::Drop)
     throw EFileDropError("The message is not WM_DROPFILES.");
   FDropEvent = Event;
-  // The list is taken once so that the count and the paths cannot drift
-  // apart while the drop is read.
-  if (const QMimeData* data = Event->mimeData(); data != nullptr && data->hasUrls())
-    FUrls = data->urls();
+  // The list is taken once so that the count and the paths cannot drift apart
+  // while the drop is read. The source's own bytes are read, not Qt's URLs,
+  // which turn a name that is not UTF-8 into replacement characters.
+  if (const QMimeData* data = Event->mimeData(); data != nullptr && data->hasFormat(UriListFormat))
+    FPaths = LocalPathsOfUriList(data->data(UriListFormat));
 }
 
 TFileDrop::~TFileDrop() {
@@ -31,21 +68,18 @@ QDropEvent* TFileDrop::DropHandle() const {
 
 int TFileDrop::FileCount() const {
   CheckActive();
-  return static_cast<int>(FUrls.size());
+  return static_cast<int>(FPaths.size());
 }
 
 std::string TFileDrop::GetFile(int Index) const {
   CheckActive();
   if (Index < 0 || Index >= FileCount())
     throw EFileDropError("The index for a dropped file is out of the range.");
-  const QUrl& url = FUrls.at(Index);
   // Only a local file has a path the converter can open; a remote or empty
   // URL fails here rather than turning into a misleading file name.
-  const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-  if (path.isEmpty()) throw EFileDropError("The program cannot get the path of a dropped file.");
-  // encodeName gives the bytes the file system uses, also for names that are
-  // not valid UTF-8.
-  return QFile::encodeName(path).toStdString();
+  const std::string& path = FPaths.at(static_cast<std::size_t>(Index));
+  if (path.empty()) throw EFileDropError("The program cannot get the path of a dropped file.");
+  return path;
 }
 
 void TFileDrop::GetFiles(TStringList& Files) const {
@@ -63,5 +97,5 @@ void TFileDrop::Finish() {
   FDropEvent->setDropAction(Qt::CopyAction);
   FDropEvent->accept();
   FDropEvent = nullptr;
-  FUrls.clear();
+  FPaths.clear();
 }

@@ -4,15 +4,20 @@
 #include "base/Exceptions.h"
 #include "base/Types.h"
 
-#include <QList>
-#include <QUrl>
+#include <string>
+#include <vector>
 
+class QByteArray;
 class QDropEvent;
 
 // The base of every shell-related error.
 VARNEX_DECLARE_EXCEPTION(EShellError, Exception);
 // A failure while reading or finishing a file drop.
 VARNEX_DECLARE_EXCEPTION(EFileDropError, EShellError);
+
+// The local paths of a text/uri-list, percent-decoded to the file system's bytes, in
+// list order; "" stands for an entry that is not a local file.
+std::vector<std::string> LocalPathsOfUriList(const QByteArray& UriList);
 
 // One drop of local files onto a window, read in the order the source lists
 // them and finished (accepted and released) exactly once.
@@ -42,7 +47,8 @@ private:
   void CheckActive() const;
 
   QDropEvent* FDropEvent = nullptr;
-  QList<QUrl> FUrls;
+  // The dropped paths as the file system's bytes; "" for an item that is not a local file.
+  std::vector<std::string> FPaths;
   bool FAutoFinish;
   bool FFinished = false;
 };

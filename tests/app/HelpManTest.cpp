@@ -6,7 +6,11 @@
 #include "gui/DialogSeam.h"
 #include "tests/common/QtTestSupport.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -105,6 +109,35 @@ TEST_F(HelpManTest, RealAboutBoxClosesWithOk) {
   });
   Man(Dir / "x").ShowAbout();
   EXPECT_TRUE(seen);
+}
+
+
+// Runs the event loop until Done or a generous deadline.
+void SpinUntil(const std::function<bool()>& Done, int Ms) {
+  const QDeadlineTimer deadline(Ms);
+  while (!Done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+TEST_F(HelpManTest, OpenerIsNotWaitedForAndOnlyItsEarlyFailureIsShown) {
+  const std::string late = Dir / "late-failure.sh", fine = Dir / "fine.sh";
+  WriteFileBytes(late, "#!/bin/sh\nsleep 1\nexit 1\n");
+  WriteFileBytes(fine, "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(late, std::filesystem::perms::owner_all);
+  std::filesystem::permissions(fine, std::filesystem::perms::owner_all);
+  TDialogScript script;
+  script.Then(TDialogAnswer::Ok(dkError));
+  EXPECT_FALSE(StartHelpOpener("", Dir / "index.html"));
+  EXPECT_FALSE(StartHelpOpener(Dir / "no-such-opener", Dir / "index.html"));
+  // A failure after the verdict time and a success show nothing.
+  ASSERT_TRUE(StartHelpOpener(late, Dir / "index.html", 300));
+  ASSERT_TRUE(StartHelpOpener(fine, Dir / "index.html", 10000));
+  SpinUntil([] { return false; }, 2000);
+  EXPECT_TRUE(script.Requests().empty());
+  ASSERT_TRUE(StartHelpOpener("/bin/false", Dir / "index.html", 10000));
+  SpinUntil([&] { return !script.Requests().empty(); }, 10000);
+  ASSERT_EQ(script.Requests().size(), 1u);
+  EXPECT_EQ(script.Requests()[0].Kind, dkError);
+  EXPECT_EQ(script.Requests()[0].Text, "The program cannot open the help.");
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+
+#include <set>
 #include <QTest>
 
 #include <filesystem>
@@ -426,3 +428,16 @@ TEST_F(MainFormTest, FailedLoadEndsConstructionWithoutAWindow) {
 }
 
 }  // namespace
+
+TEST_F(MainFormTest, ButtonsSayWhatTheyChooseAndTheWindowHasItsIcon) {
+  Start();
+  std::set<QString> names;
+  for (QPushButton* b : {Form->Button1, Form->Button2, Form->Button3}) {
+    EXPECT_FALSE(b->accessibleName().isEmpty());
+    EXPECT_EQ(b->toolTip(), b->accessibleName());
+    names.insert(b->accessibleName());
+  }
+  EXPECT_EQ(names.size(), 3u);
+  EXPECT_FALSE(Form->windowIcon().isNull());
+  EXPECT_FALSE(Form->Edit1->acceptDrops());
+}

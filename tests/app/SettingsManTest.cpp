@@ -152,4 +152,11 @@ TEST_F(SettingsManTest, FullDiskKeepsTheOldFileWhole) {
   EXPECT_EQ(ReadFileBytes(IniPath()), before);
 }
 
+TEST_F(SettingsManTest, WithoutLeftAndTopTheSystemPlacesTheWindow) {
+  WriteFileBytes(IniPath(), "[MainForm]\r\nLightColor=255\r\n");
+  auto form = Form();
+  EXPECT_EQ(form->GetLightColor(), 0x0000FFu);
+  EXPECT_FALSE(form->testAttribute(Qt::WA_Moved));
+}
+
 }  // namespace

@@ -15,6 +15,7 @@ Exit status 77 means the tools are missing and the tests were skipped.
 
 import argparse
 import ctypes
+import json
 import os
 import pwd
 import re
@@ -31,6 +32,7 @@ import traceback
 
 SKIP = 77
 TOOLS = ("Xvfb", "openbox", "xdotool", "xprop", "xwininfo")
+WAYLAND_TOOLS = ("sway", "swaymsg", "setpriv")
 # Generous: the machine may be loaded by parallel builds.
 TIMEOUT = 60.0 * float(os.environ.get("VARNEX_E2E_TIMEOUT_SCALE", "1"))
 DPI = 96
@@ -70,6 +72,18 @@ def stays_false(probe, seconds):
             return False
         time.sleep(0.05)
     return True
+
+
+def end_processes(*procs):
+    """Ends each process (None is skipped): politely, then by force."""
+    for proc in procs:
+        if proc is not None and proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
 
 
 def scaled(length):
@@ -252,6 +266,46 @@ class XSession:
     def active_window(self):
         return self.run("xdotool", "getactivewindow").strip()
 
+    # What the scenarios that run on both backends use besides key, type and point.
+    can_place = True
+    # Whether a press must wait until the window under the pointer has seen it come in.
+    wait_for_entry = False
+    # Whether menus show as windows of their own.
+    sees_menus = True
+
+    def command(self, argv):
+        return argv
+
+    def windows_of(self, pid):
+        return [w for w in self.run("xdotool", "search", "--onlyvisible", "--pid", str(pid)).split() if w]
+
+    def move(self, x, y):
+        """Moves the pointer without waiting, as a drag's steps do."""
+        self.xdo("mousemove", str(x), str(y))
+
+    def press(self, down):
+        self.xdo("mousedown" if down else "mouseup", "1")
+
+    def place(self, window, x, y):
+        self.xdo("windowmove", "--sync", window, str(x), str(y))
+
+    def activate(self, window):
+        self.xdo("windowactivate", window)
+
+    def attached(self, dialog, owner):
+        """Whether dialog is kept over owner: transient for it."""
+        return ("%#x" % int(owner)) in self.prop(dialog, "WM_TRANSIENT_FOR")
+
+    def urgent(self, window):
+        return "URGENT" in self.prop(window, "_NET_WM_STATE") or "urgency" in self.prop(window, "WM_HINTS").lower()
+
+    def activation_token(self):
+        """A launcher's token for a program started now; none is made on X11."""
+        return ""
+
+    def close_window(self, window):
+        self.key("alt+F4")
+
     def prop(self, window, name):
         return self.run("xprop", "-id", window, name)
 
@@ -280,36 +334,219 @@ class XSession:
         return (x - left, y - top, w + left + right, h + top + bottom)
 
     def close(self):
-        for proc in (getattr(self, "wm", None), getattr(self, "xvfb", None)):
-            if proc is not None and proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        end_processes(getattr(self, "wm", None), getattr(self, "xvfb", None))
         self.log.close()
+
+
+
+# Evdev key codes of the US layout, which the Wayland backend's virtual keyboard uses.
+KEYCODES = dict(zip("1234567890-=", range(2, 14)))
+KEYCODES.update(zip("qwertyuiop[]", range(16, 28)))
+KEYCODES.update(zip("asdfghjkl;'`", range(30, 42)))
+KEYCODES.update(zip("\\zxcvbnm,./", range(43, 54)))
+KEYCODES.update({"Escape": 1, "BackSpace": 14, "Tab": 15, "Return": 28, "ctrl": 29, "shift": 42, "alt": 56,
+                 "space": 57, " ": 57, "Home": 102, "Up": 103, "Left": 105, "Right": 106, "End": 107,
+                 "Down": 108, "Delete": 111})
+KEYCODES.update({"F%d" % n: 58 + n for n in range(1, 11)})
+SHIFTED = dict(zip('!@#$%^&*()_+{}:"~|<>?', "1234567890-=[];'`\\,./"))
+MODIFIER_MASKS = {"shift": 1, "ctrl": 4, "alt": 8}
+
+
+def give_to(user, path):
+    """Hands a file or folder tree to USER, an OtherUser."""
+    os.chown(path, user.uid, user.gid, follow_symlinks=False)
+    for folder, dirs, files in os.walk(path):
+        for name in dirs + files:
+            os.chown(os.path.join(folder, name), user.uid, user.gid, follow_symlinks=False)
+
+
+class WaylandSession:
+    """A private headless sway, with the program and its helpers run as an
+    unprivileged user (sway refuses root), driven by varnex_wlinput."""
+
+    SIZE = (1280, 800)
+    can_place = False
+    wait_for_entry = True
+    sees_menus = False
+
+    def __init__(self, root, wlinput):
+        self.root = root
+        self.log = open(os.path.join(root, "sway.log"), "wb")
+        # sway refuses root: as root, the compositor and every client run as another account.
+        self.user = OtherUser()
+        home, runtime = self.user.home, self.user.runtime
+        config = os.path.join(root, "sway.conf")
+        with open(config, "w") as f:
+            f.write("output HEADLESS-1 resolution %dx%d position 0 0\nxwayland disable\n"
+                    "default_border none\ndefault_floating_border none\n"
+                    "focus_on_window_activation focus\n" % self.SIZE)
+        # The helpers are copied where the user can read them: the build folder may be private.
+        self.wlinput = shutil.copy(wlinput, root)
+        base = self.user.env({"PATH": "/usr/bin:/bin", "LC_ALL": "C.UTF-8"})
+        self.sway = subprocess.Popen(
+            self.command(["sway", "-c", config]), stdout=self.log, stderr=self.log, start_new_session=True,
+            env={**base, "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman"})
+        display = wait_for(lambda: next((n for n in os.listdir(runtime)
+                                         if n.startswith("wayland-") and not n.endswith(".lock")), None),
+                           "the compositor")
+        self.ipc = wait_for(lambda: next((os.path.join(runtime, n) for n in os.listdir(runtime)
+                                          if n.startswith("sway-ipc.")), None), "the compositor's IPC socket")
+        self.env = {**base, "WAYLAND_DISPLAY": display, "QT_QPA_PLATFORM": "wayland",
+                    "QT_WAYLAND_DISABLE_WINDOWDECORATION": "1"}
+        self.input = subprocess.Popen(self.command([self.wlinput, str(self.SIZE[0]), str(self.SIZE[1])]),
+                                      env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=self.log, text=True)
+        check(self.input.stdout.readline().strip() == "ready", "the virtual keyboard and pointer did not start")
+        self.tree_cache = {}
+
+    def command(self, argv):
+        return self.user.command(argv)
+
+    def send(self, line):
+        self.input.stdin.write(line + "\n")
+        self.input.stdin.flush()
+        reply = self.input.stdout.readline().strip()
+        check(reply == "ok" or reply.startswith("token "), "the input program said %r to %r" % (reply, line))
+        return reply
+
+    def swaymsg(self, *args):
+        result = subprocess.run(["swaymsg", "-s", self.ipc, *args], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+        return result.stdout.decode()
+
+    def nodes(self):
+        """Every window in the compositor's tree: {id: (node, floating)}."""
+        found = {}
+
+        def walk(node, floating):
+            if node.get("pid") and node.get("type") in ("con", "floating_con"):
+                found[str(node["id"])] = (node, floating)
+            for child in node.get("nodes", []):
+                walk(child, floating)
+            for child in node.get("floating_nodes", []):
+                walk(child, True)
+        walk(json.loads(self.swaymsg("-t", "get_tree") or "{}"), False)
+        self.tree_cache = found
+        return found
+
+    def windows_of(self, pid):
+        return sorted((i for i, (n, _) in self.nodes().items() if n["pid"] == pid and n.get("visible")), key=int)
+
+    def active_window(self):
+        return next((i for i, (n, _) in self.nodes().items() if n.get("focused")), "")
+
+    def node(self, window):
+        found = self.nodes().get(window)
+        check(found is not None, "window %s is gone" % window)
+        return found[0]
+
+    def title(self, window):
+        return self.node(window).get("name") or ""
+
+    def is_dialog(self, window):
+        # The compositor does not tell dialogs apart: the program's first window is its main one.
+        node = self.node(window)
+        return int(window) != min(int(i) for i, (n, _) in self.tree_cache.items() if n["pid"] == node["pid"])
+
+    def frame_rect(self, window):
+        r = self.node(window)["rect"]
+        return (r["x"], r["y"], r["width"], r["height"])
+
+    def client_rect(self, window):
+        node = self.node(window)
+        r, w = node["rect"], node["window_rect"]
+        return (r["x"] + w["x"], r["y"] + w["y"], w["width"], w["height"])
+
+    def attached(self, dialog, owner):
+        """Whether dialog floats (rather than being tiled) over owner's workspace."""
+        node, floating = self.nodes()[dialog]
+        return floating and node["rect"]["width"] < self.SIZE[0] and owner in self.tree_cache
+
+    def urgent(self, window):
+        return bool(self.node(window).get("urgent"))
+
+    def activation_token(self):
+        return self.send("token")[len("token "):]
+
+    def close_window(self, window):
+        self.swaymsg("[con_id=%s]" % window, "kill")
+
+    def place(self, window, x, y):
+        self.swaymsg("[con_id=%s]" % window, "move", "position", str(x), str(y))
+        wait_for(lambda: self.frame_rect(window)[:2] == (x, y), "the window at %d, %d" % (x, y))
+
+    def activate(self, window):
+        self.swaymsg("[con_id=%s]" % window, "focus")
+
+    def point(self, x, y):
+        # Two motions, as a real mouse makes: the compositor closes the pointer's
+        # entry into a window only with the next event.
+        self.send("move %d %d" % (x - 1, y - 1))
+        self.send("move %d %d" % (x, y))
+
+    def move(self, x, y):
+        self.send("move %d %d" % (x, y))
+
+    def press(self, down):
+        self.send("button 272 %d" % (1 if down else 0))
+
+    def key(self, *keys):
+        for combo in keys:
+            *mods, name = combo.split("+") if combo != "+" else ["+"]
+            if name in MODIFIER_MASKS and not mods:
+                mods, name = [name], None
+            self.stroke([m.lower() for m in mods], name)
+
+    def type(self, text):
+        for ch in text:
+            if ch in SHIFTED:
+                self.stroke(["shift"], SHIFTED[ch])
+            elif ch.isupper():
+                self.stroke(["shift"], ch.lower())
+            else:
+                self.stroke([], ch)
+
+    def stroke(self, mods, name):
+        mask = 0
+        for m in mods:
+            mask |= MODIFIER_MASKS[m]
+            self.send("key %d 1" % KEYCODES[m])
+            self.send("mods %d" % mask)
+        if name is not None:
+            code = KEYCODES[name if len(name) > 1 else name.lower()]
+            self.send("key %d 1" % code)
+            self.send("key %d 0" % code)
+        for m in reversed(mods):
+            mask &= ~MODIFIER_MASKS[m]
+            self.send("key %d 0" % KEYCODES[m])
+            self.send("mods %d" % mask)
+
+    def close(self):
+        end_processes(getattr(self, "input", None), getattr(self, "sway", None))
+        self.log.close()
+        self.user.close()
 
 
 class Program:
     """One run of the installed program."""
 
-    def __init__(self, x, folder, cwd, args=(), user=None):
-        """USER, an OtherUser, runs it as that account."""
+    def __init__(self, x, folder, cwd, args=(), env=None, user=None):
+        """ENV adds to the session's environment; USER, an OtherUser, runs it as that account."""
         self.x = x
         self.folder = folder
         self.log = open(os.path.join(cwd, "program.log"), "ab")
         argv = [os.path.join(folder, "varnex"), *args]
-        env = x.env
+        env = {**x.env, **(env or {})}
         if user is not None:
-            argv, env = user.command(argv), user.env(x.env)
+            argv, env = user.command(argv), user.env(env)
+        else:
+            argv = x.command(argv)
         self.proc = subprocess.Popen(argv, cwd=cwd, env=env, stdout=self.log, stderr=self.log)
         self.main = None
 
     def windows(self):
         """The program's visible windows, in no particular order."""
-        out = self.x.run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid))
-        return [w for w in out.split() if w]
+        return self.x.windows_of(self.proc.pid)
 
     def others(self):
         """Visible windows besides the main window (dialogs, boxes, menus)."""
@@ -347,15 +584,15 @@ class Program:
     def close(self):
         """Closes the main window the way the close box does and waits for the exit."""
         self.wait_active(self.main, "the main window")
-        self.x.key("alt+F4")
+        self.x.close_window(self.main)
         return self.wait_exit()
 
-    def wait_exit(self):
+    def wait_exit(self, what="the program"):
         start = time.monotonic()
         try:
             status = self.proc.wait(TIMEOUT)
         except subprocess.TimeoutExpired:
-            raise Failure("the program did not end")
+            raise Failure(what + " did not end")
         if TRACE:
             print("  %.1f s: the program to end" % (time.monotonic() - start), flush=True)
         return status
@@ -366,11 +603,21 @@ class Program:
             self.proc.wait()
         self.log.close()
 
-    def button_centre(self, left, top):
-        """The screen point at the centre of a 26-pixel button at (left, top) of the design."""
+    def button_centre(self, left, top, width=26, height=26):
+        """The screen point at the centre of a control at (left, top) of the design, 26 pixels square unless told."""
         x, y, w, h = self.x.client_rect(self.main)
         menu = h - scaled(136)
-        return x + scaled(left) + scaled(26) // 2, y + menu + scaled(top) + scaled(26) // 2
+        return x + scaled(left) + scaled(width) // 2, y + menu + scaled(top) + scaled(height) // 2
+
+
+# Hands a file or folder to the user the programs run as, where that is not the tests' own.
+OWNER = None
+
+
+def both(test):
+    """Marks a scenario that runs on both backends."""
+    test.both = True
+    return test
 
 
 def read_settings(folder):
@@ -392,6 +639,8 @@ def write_settings(folder, left=None, top=None, output_dir=None):
         lines.append('OutputDir="%s"' % output_dir)
     with open(os.path.join(folder, "Settings.ini"), "wb") as f:
         f.write(("\r\n".join(lines) + "\r\n").encode())
+    if OWNER is not None:
+        OWNER(os.path.join(folder, "Settings.ini"))
 
 
 class Context:
@@ -406,19 +655,21 @@ class Context:
         self.out = os.path.join(self.work, "out")
         shutil.copytree(install, self.folder, symlinks=True)
         os.makedirs(self.out)
+        if OWNER is not None:
+            OWNER(self.root)
         self.dragsource = dragsource
         self.programs = []
         self.sources = []
         self.users = []
 
-    def start(self, *args):
-        program = Program(self.x, self.folder, self.work, args)
+    def start(self, *args, env=None):
+        program = Program(self.x, self.folder, self.work, args, env)
         self.programs.append(program)
         return program
 
-    def start_active(self, *args):
+    def start_active(self, *args, env=None):
         """Starts the program and waits until its main window is up and active."""
-        program = self.start(*args)
+        program = self.start(*args, env=env)
         program.wait_main()
         program.wait_active(program.main, "the main window")
         return program
@@ -443,6 +694,7 @@ def test_first_start_and_settings_bytes(c):
     app.wait_active(main, "the main window")
     _, _, width, height = c.x.client_rect(main)
     check(width == scaled(376), "client width %d, expected %d" % (width, scaled(376)))
+    left, top, _, _ = c.x.frame_rect(main)
     check(height > scaled(136), "client height %d leaves no room for the menu bar" % height)
     # Save Log As is off: Ctrl+S does nothing, so the F1 after it opens the help question.
     c.x.key("ctrl+s", "F1")
@@ -450,7 +702,6 @@ def test_first_start_and_settings_bytes(c):
     check(c.x.is_dialog(box) and c.x.title(box) == "Varnex", "Ctrl+S opened something: " + c.x.title(box))
     c.x.key("Escape")
     app.wait_only_main("the question to close")
-    left, top, _, _ = c.x.client_rect(main)
     check(app.close() == 0, "exit status")
     work = c.work
     expected = ("[MainForm]\r\nLeft=%d\r\nTop=%d\r\nGlyphsMan.FilesOpenDialog.FilterIndex=1\r\n"
@@ -474,9 +725,11 @@ def convert_through_dialog(c, app, typed, output):
 def shortcuts_answer(c, app):
     """Alt+G opens the menu and F1 the help question, at once."""
     c.x.key("alt+g")
-    menu = app.wait_other("the Glyphs menu", active=False)
-    c.x.key("Escape")
-    app.wait_gone(menu, "the menu to close")
+    # A Wayland compositor keeps menus out of its window tree.
+    if c.x.sees_menus:
+        menu = app.wait_other("the Glyphs menu", active=False)
+        c.x.key("Escape")
+        app.wait_gone(menu, "the menu to close")
     c.x.key("Escape", "F1")
     box = app.wait_other("the help question")
     check(c.x.is_dialog(box), "F1 did not open a box")
@@ -515,21 +768,26 @@ def test_convert_by_dialog_then_shortcuts_and_folder(c):
 class DragSource:
     def __init__(self, c, files):
         self.log = open(os.path.join(c.work, "drag.log"), "ab")
-        self.proc = subprocess.Popen([c.dragsource, *files], env=c.x.env, stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen(c.x.command([c.dragsource, *files]), env=c.x.env, stdout=subprocess.PIPE,
                                      stderr=self.log)
         self.lines = []
         self.said = []
+        self.pending = b""
 
     def wait_line(self, prefix):
         """Waits for a line that starts with prefix and has not been waited for yet."""
         def probe():
             ready, _, _ = select.select([self.proc.stdout], [], [], 0.05)
             if ready:
-                line = self.proc.stdout.readline().decode()
-                if not line:
+                # Read unbuffered: a buffered reader could hold a second line that select no longer sees.
+                chunk = os.read(self.proc.stdout.fileno(), 4096)
+                if not chunk:
                     raise Failure("the drag source ended early")
-                self.lines.append(line.strip())
-                self.said.append(line.strip())
+                self.pending += chunk
+                *complete, self.pending = self.pending.split(b"\n")
+                for line in complete:
+                    self.lines.append(line.decode().strip())
+                    self.said.append(line.decode().strip())
             for i, line in enumerate(self.lines):
                 if line.startswith(prefix):
                     del self.lines[: i + 1]
@@ -541,8 +799,7 @@ class DragSource:
             raise Failure("%s (it said %s)" % (error, self.said))
 
     def window(self, x):
-        return wait_for(lambda: x.run("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid)).split(),
-                        "the drag source window")[0]
+        return wait_for(lambda: x.windows_of(self.proc.pid), "the drag source window")[0]
 
     def close(self):
         if self.proc.poll() is None:
@@ -552,35 +809,42 @@ class DragSource:
         self.log.close()
 
 
-def drag(c, app, files):
-    """Drags files from our drag source onto the main window with the mouse. The
-    source serves the data after the drag, so it lives until the test ends."""
+def drag(c, app, files, at=None):
+    """Drags files from our drag source onto the main window (at the screen point at,
+    else its middle) with the mouse. The source serves the data after the drag, so it
+    lives until the test ends; it is returned."""
     source = DragSource(c, files)
     c.sources.append(source)
     source.wait_line("ready")
     window = source.window(c.x)
     # Well away from the main window, which the window manager may have put at the top left.
-    c.x.xdo("windowmove", "--sync", window, "840", "620")
+    c.x.place(window, 840, 620)
     sx, sy, sw, sh = c.x.client_rect(window)
     tx, ty, tw, th = c.x.client_rect(app.main)
+    if at is not None:
+        tx, ty, tw, th = at[0] - 1, at[1] - 1, 2, 2
     c.x.point(sx + sw // 2, sy + sh // 2)
-    c.x.xdo("mousedown", "1")
+    if c.x.wait_for_entry:
+        source.wait_line("entered")
+    c.x.press(True)
     for step in range(1, 4):
-        c.x.xdo("mousemove", str(sx + sw // 2 + step * 4), str(sy + sh // 2 + step * 4))
+        c.x.move(sx + sw // 2 + step * 4, sy + sh // 2 + step * 4)
     source.wait_line("dragging")
     steps = 12
     for step in range(1, steps + 1):
         px = sx + sw // 2 + (tx + tw // 2 - sx - sw // 2) * step // steps
         py = sy + sh // 2 + (ty + th // 2 - sy - sh // 2) * step // steps
-        c.x.xdo("mousemove", str(px), str(py))
+        c.x.move(px, py)
         time.sleep(0.03)  # pacing only: the drop target needs motion to see the drag
-    c.x.xdo("mousemove", str(tx + tw // 2 + 1), str(ty + th // 2 + 1))
+    c.x.move(tx + tw // 2 + 1, ty + th // 2 + 1)
     source.wait_line("action 1")  # the window has said it takes the files
-    c.x.xdo("mouseup", "1")
+    c.x.press(False)
     line = source.wait_line("dropped")
     check(line == "dropped 1", "the drop was refused: " + line)
+    return source
 
 
+@both
 def test_convert_by_drop(c):
     """Files dropped from another program are converted, and the shortcuts still answer."""
     files = [os.path.join(c.work, "drop", "d%d.bmp" % i) for i in range(3)]
@@ -597,12 +861,12 @@ def test_convert_by_drop(c):
 
 
 def test_position_is_kept_across_starts(c):
-    """Three close/start cycles leave the window where it was; a stored (0, 0) is used as stored."""
+    """Three close/start cycles leave the frame where it was; Left/Top are the frame's corner;
+    a stored (0, 0) is used as stored; without Left/Top the window manager places the window."""
     app = c.start_active()
     c.x.xdo("windowmove", app.main, "137", "211")
     wait_for(lambda: c.x.frame_rect(app.main)[:2] != (0, 0), "the move")
     first = c.x.frame_rect(app.main)
-    client = c.x.client_rect(app.main)
     check(app.close() == 0, "exit status")
     for cycle in range(3):
         app = c.start_active()
@@ -613,14 +877,18 @@ def test_position_is_kept_across_starts(c):
                           % (cycle + 2, c.x.frame_rect(app.main), first))
         check(app.close() == 0, "exit status")
     stored = (int(settings_value(c.folder, "Left")), int(settings_value(c.folder, "Top")))
-    # The stored position is the client area's, which the window system places exactly.
-    check(stored == client[:2], "stored %s for a client area at %s" % (stored, client[:2]))
+    check(stored == first[:2], "stored %s for a frame at %s" % (stored, first[:2]))
     write_settings(c.folder, left=0, top=0)
     app = c.start_active()
     try:
-        wait_for(lambda: c.x.client_rect(app.main)[:2] == (0, 0), "the window at (0, 0)", timeout=10)
+        wait_for(lambda: c.x.frame_rect(app.main)[:2] == (0, 0), "the frame at (0, 0)", timeout=10)
     except Failure:
-        raise Failure("a stored (0, 0) gave %s" % (c.x.client_rect(app.main),))
+        raise Failure("a stored (0, 0) gave a frame at %s" % (c.x.frame_rect(app.main),))
+    check(app.close() == 0, "exit status")
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    hints = c.x.prop(app.main, "WM_NORMAL_HINTS")
+    check("specified location" not in hints, "a file without Left/Top placed the window: " + hints)
     check(app.close() == 0, "exit status")
 
 
@@ -838,6 +1106,197 @@ def test_help_without_a_viewer_and_with_one(c):
         os.remove(os.path.join(c.x.env["XDG_CONFIG_HOME"], "mimeapps.list"))
 
 
+
+def test_drop_on_the_field_converts_and_keeps_name_bytes(c):
+    """A drop on the output field converts like one anywhere else; a name that is not UTF-8 keeps its bytes."""
+    files = [os.path.join(c.work, "drop", "plain.bmp").encode(), os.path.join(c.work, "drop").encode() + b"/n\xe9.bmp"]
+    for f in files:
+        os.makedirs(os.path.dirname(f), exist_ok=True)
+        with open(f, "wb") as out:
+            out.write(bmp_bytes(32, 16))
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    list_file = os.path.join(c.work, "list.txt")
+    with open(list_file, "wb") as f:
+        f.write(b"\n".join(files))
+    drag(c, app, ["@" + list_file], at=app.button_centre(30, 100, 306, 23))
+    for f in files:
+        target = os.path.join(c.out.encode(), os.path.basename(f))
+        wait_for(lambda t=target: os.path.exists(t), "the dropped glyph %r" % target)
+    app.wait_only_main("the main window after the drop")
+    check(app.close() == 0, "exit status")
+    check(settings_value(c.folder, "OutputDir") == '"%s"' % c.out, "the drop changed the field")
+
+
+def test_batch_leaves_the_focus_with_another_program(c):
+    """A user who switched to another program during a batch keeps it when the batch ends."""
+    files = [os.path.join(c.work, "many", "g%03d.bmp" % i) for i in range(150)]
+    for f in files:
+        write_glyph(f)
+    list_file = os.path.join(c.work, "list.txt")
+    with open(list_file, "w") as f:
+        f.write("\n".join(files))
+    write_settings(c.folder, output_dir=c.out)
+    pacer = OpenPacer(os.path.join(c.work, "many"), 0.02)
+    try:
+        app = c.start()
+        pacer.pid = app.proc.pid
+        app.wait_main()
+        app.wait_active(app.main, "the main window")
+        source = drag(c, app, ["@" + list_file])
+        progress = app.wait_other("the progress dialog")
+        other = source.window(c.x)
+        c.x.xdo("windowactivate", other)
+        wait_for(lambda: c.x.active_window() == other, "the other program to be active")
+        # The user works on in the other program for a while (a second's worth of
+        # glyphs), then the rest of the batch runs at full speed.
+        done = len(os.listdir(c.out))
+        wait_for(lambda: len(os.listdir(c.out)) >= done + 50, "the batch to go on")
+        pacer.pid = None
+        app.wait_gone(progress, "the end of the batch")
+        check(stays_false(lambda: c.x.active_window() != other, 1.5), "the main window took the focus back")
+    finally:
+        pacer.stop()
+    check(len(os.listdir(c.out)) == len(files), "not every glyph was converted")
+    source.close()
+    c.x.xdo("windowactivate", app.main)
+    check(app.close() == 0, "exit status")
+
+
+def test_help_opener_answers_for_itself(c):
+    """With no registered viewer the opener's own fallback ($BROWSER) shows the help."""
+    marker = os.path.join(c.work, "opened.txt")
+    viewer = os.path.join(c.work, "browser.sh")
+    with open(viewer, "w") as f:
+        # A browser that stays open as long as its page: the program must not wait for it.
+        f.write('#!/bin/sh\nprintf "%%s" "$1" > "%s.part" && mv "%s.part" "%s"\nexec sleep 30\n' % (marker, marker, marker))
+    os.chmod(viewer, 0o755)
+    # A data folder of its own: no viewer that another test registered is found.
+    app = c.start_active(env={"BROWSER": viewer, "XDG_DATA_HOME": os.path.join(c.work, "data")})
+    c.x.key("F1")
+    question = app.wait_other("the help question")
+    c.x.key("Return")
+    app.wait_gone(question, "the question to close")
+    wait_for(lambda: os.path.exists(marker), "the browser to run")
+    with open(marker) as f:
+        check(f.read().endswith(os.path.join(c.folder, "Help", "index.html")), "the browser got another file")
+    check(stays_false(app.others, 4.0), "an error showed although the browser opened the help")
+    app.wait_only_main("the main window after the help")
+    check(app.close() == 0, "exit status")
+
+
+def test_keyboard_reaches_buttons_and_menu_and_window_has_an_icon(c):
+    """Enter presses a focused "..." button; F10 and a lone Alt reach the menu; the window shows the icon."""
+    app = c.start_active()
+    check("=" in c.x.prop(app.main, "_NET_WM_ICON"), "the window has no icon")
+    c.x.key("alt+l", "Return")
+    app.wait_other("the colour dialog from Enter")
+    c.x.key("Escape")
+    app.wait_only_main("the colour dialog to close")
+    for keys in (("F10",), ("alt", "Down")):
+        c.x.key(*keys)
+        menu = app.wait_other("a menu from %s" % "+".join(keys), active=False)
+        c.x.key("Escape", "Escape")
+        app.wait_gone(menu, "the menu to close")
+        app.wait_only_main("the main window after the menu")
+    check(app.close() == 0, "exit status")
+
+
+def test_cancelled_dialog_leaves_the_current_directory(c):
+    """A folder browsed to in a cancelled Convert dialog is not where the next one opens."""
+    write_glyph(os.path.join(c.work, "a.bmp"))
+    elsewhere = os.path.join(c.work, "elsewhere")
+    os.makedirs(elsewhere)
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    c.x.key("alt+o")
+    c.x.key("ctrl+o")
+    app.wait_other("the files dialog")
+    c.x.type(elsewhere + "/")
+    c.x.key("Return")
+    c.x.key("Escape")
+    app.wait_only_main("the cancelled dialog to close")
+    convert_through_dialog(c, app, "a.bmp", os.path.join(c.out, "a.bmp"))
+    check(app.close() == 0, "exit status")
+
+
+def test_dialogs_fit_a_small_screen(c):
+    """At twice the scale every dialog still fits the screen."""
+    screen = (1024, 768)
+    app = c.start_active(env={"QT_SCALE_FACTOR": "2"})
+    for what, keys in (("the files dialog", ("ctrl+o",)), ("the folder browser", ("alt+o", "Tab", "space")),
+                       ("the colour dialog", ("alt+l", "space"))):
+        c.x.key(*keys)
+        dialog = app.wait_other(what)
+        x, y, w, h = c.x.frame_rect(dialog)
+        check(x >= 0 and y >= 0 and x + w <= screen[0] and y + h <= screen[1],
+              "%s at %s does not fit %s" % (what, (x, y, w, h), screen))
+        c.x.key("Escape")
+        app.wait_only_main(what + " to close")
+    check(app.close() == 0, "exit status")
+
+
+
+@both
+def test_start_and_convert_with_an_attached_dialog(c):
+    """Start-up, a Ctrl+O conversion through a dialog kept over the main window, and
+    the keyboard back in the main window after it."""
+    source = os.path.join(c.work, "glyphs")
+    write_glyph(os.path.join(source, "a.bmp"))
+    write_settings(c.folder, output_dir=c.out)
+    app = c.start_active()
+    width = c.x.client_rect(app.main)[2]
+    check(width == scaled(376), "client width %d, expected %d" % (width, scaled(376)))
+    c.x.key("ctrl+o")
+    dialog = app.wait_other("the files dialog")
+    check(c.x.attached(dialog, app.main), "the files dialog is not kept over the main window")
+    c.x.type(os.path.join(source, "a.bmp"))
+    c.x.key("Return")
+    wait_for(lambda: os.path.exists(os.path.join(c.out, "a.bmp")), "the converted glyph")
+    app.wait_only_main("the main window after the conversion")
+    c.x.key("F1")
+    box = app.wait_other("the help question from the main window")
+    check(c.x.title(box) == "Varnex", "F1 opened " + c.x.title(box))
+    c.x.key("Escape")
+    app.wait_only_main("the question to close")
+    check(app.close() == 0, "exit status")
+
+
+@both
+def test_second_start_brings_the_first_window_forward(c):
+    """With the launcher's activation token the first window gets the focus; without
+    one it gets the focus or asks for attention."""
+    app = c.start_active()
+    other = DragSource(c, [])
+    c.sources.append(other)
+    other.wait_line("ready")
+    other_window = other.window(c.x)
+    for token in dict.fromkeys((c.x.activation_token(), "")):
+        c.x.activate(other_window)
+        wait_for(lambda: c.x.active_window() == other_window, "the other program to be active")
+        second = c.start(env={"XDG_ACTIVATION_TOKEN": token, "DESKTOP_STARTUP_ID": token} if token else None)
+        check(second.wait_exit("the second instance") == 0, "the second instance's exit status")
+        wanted = (lambda: c.x.active_window() == app.main) if token else \
+            (lambda: c.x.active_window() == app.main or c.x.urgent(app.main))
+        wait_for(wanted, "the first window to come forward (token %r)" % token)
+    check(not second.windows(), "the second instance left a window")
+    c.x.activate(app.main)
+    check(app.close() == 0, "exit status")
+
+
+@both
+def test_three_restarts_keep_left_and_top(c):
+    """A stored position survives three sessions: used where the system places windows, kept where it cannot."""
+    write_settings(c.folder, left=137, top=211, output_dir=c.out)
+    for cycle in range(3):
+        app = c.start_active()
+        if c.x.can_place:
+            wait_for(lambda: c.x.frame_rect(app.main)[:2] == (137, 211), "the frame at (137, 211)", timeout=10)
+        check(app.close() == 0, "exit status")
+        stored = (settings_value(c.folder, "Left"), settings_value(c.folder, "Top"))
+        check(stored == ("137", "211"), "session %d stored %s" % (cycle + 1, stored))
+
+
 def test_protected_folder_keeps_the_files_in_the_users_own_folders(c):
     """Installed by root where the user cannot write: the user converts and closes with
     Alt+F4; Settings.ini (carried over from the folder's) and Log.txt are in the
@@ -884,10 +1343,15 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--dragsource", required=True)
+    parser.add_argument("--backend", choices=("x11", "wayland"), default="x11")
+    parser.add_argument("--wlinput", help="the Wayland backend's input program")
     parser.add_argument("--only", action="append", default=[])
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     options = parser.parse_args()
-    missing = [t for t in TOOLS if shutil.which(t) is None]
+    wayland = options.backend == "wayland"
+    missing = [t for t in (WAYLAND_TOOLS if wayland else TOOLS) if shutil.which(t) is None]
+    if wayland and not (options.wlinput and os.access(options.wlinput, os.X_OK)):
+        missing.append("varnex_wlinput")
     if missing:
         message = "end-to-end tests need " + ", ".join(missing) + " (scripts/deps.sh test installs them)"
         if os.environ.get("CI") or os.environ.get("VARNEX_E2E_REQUIRED"):
@@ -895,18 +1359,28 @@ def main():
             return 1
         print("SKIPPED: " + message)
         return SKIP
+    global OWNER
     root = tempfile.mkdtemp(prefix="varnex-e2e-")
     install = os.path.join(root, "install")
     subprocess.run(["cmake", "--install", options.build, "--prefix", install], check=True,
                    stdout=subprocess.DEVNULL)
-    x = XSession(root)
+    dragsource = options.dragsource
+    if wayland:
+        # Everything runs as another user, who must reach the folder, the program and the helpers.
+        os.chmod(root, 0o755)
+        dragsource = shutil.copy(dragsource, root)
+    x = WaylandSession(root, options.wlinput) if wayland else XSession(root)
+    if wayland:
+        OWNER = lambda path: give_to(x.user, path)
     failed = []
     try:
         for test in TESTS:
             name = test.__name__[len("test_"):]
             if options.only and not any(o in name for o in options.only):
                 continue
-            context = Context(x, install, root, name, options.dragsource, options.build)
+            if wayland and not getattr(test, "both", False):
+                continue
+            context = Context(x, install, root, name, dragsource, options.build)
             started = time.monotonic()
             try:
                 test(context)

@@ -5,6 +5,16 @@ window.addEventListener('load', () => {
   const problems = [];
   for (const img of document.images)
     if (!img.complete || img.naturalWidth === 0) problems.push('missing image ' + img.getAttribute('src'));
+  // A figure's white pixels must stand out from the page: the image needs an edge
+  // or a tinted mat around it, as the browser draws it.
+  const tone = (c) => (c === 'rgba(0, 0, 0, 0)' || c === 'transparent' ? 'rgb(255, 255, 255)' : c);
+  const page = tone(getComputedStyle(document.body).backgroundColor);
+  for (const img of document.querySelectorAll('figure img')) {
+    const s = getComputedStyle(img);
+    const edge = parseFloat(s.borderTopWidth) > 0 && s.borderTopStyle !== 'none' && tone(s.borderTopColor) !== page;
+    const mat = parseFloat(s.paddingTop) > 0 && tone(s.backgroundColor) !== page;
+    if (!edge && !mat) problems.push('figure on the bare page ' + img.getAttribute('src'));
+  }
   const here = new URL(document.URL);
   here.hash = '';
   let links = 0;

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,36 @@ int RunSecondRole() {
   QCoreApplication app(argc, argv);
   TAppInstanceLock lock(Env(LockNameVar));
   if (lock.OwnsMutex()) return 10;
-  return lock.ActivateFirstInstance() ? 11 : 12;
+  return lock.ActivateFirstInstance(LauncherActivationToken()) ? 11 : 12;
+}
+
+// A first instance of an earlier version, which knows only the request without a
+// token; it holds the lock, notes each request line in the marker and answers the old way.
+int RunOldHoldRole() {
+  static int argc = 1;
+  static char arg0[] = "oldhold";
+  static char* argv[] = {arg0, nullptr};
+  QCoreApplication app(argc, argv);
+  const std::string dir = InstanceLockDirectory(), name = Env(LockNameVar), marker = Env(MarkerVar);
+  const int fd = ::open(TAppInstanceLock::LockFilePath(dir, name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) return 3;
+  const std::string path = TAppInstanceLock::SocketPath(dir, name);
+  ::unlink(path.c_str());
+  QLocalServer server;
+  if (!server.listen(QString::fromStdString(path))) return 4;
+  QObject::connect(&server, &QLocalServer::newConnection, [&] {
+    QLocalSocket* socket = server.nextPendingConnection();
+    QObject::connect(socket, &QLocalSocket::readyRead, [socket, marker] {
+      if (!socket->canReadLine()) return;
+      const QByteArray line = socket->readLine();
+      std::ofstream(marker, std::ios::app | std::ios::binary) << line.toStdString();
+      socket->write(line == "activate\n" ? "1\n" : "0\n");
+      socket->disconnectFromServer();
+    });
+  });
+  ::dprintf(ReportFd, "ready\n");
+  QTimer::singleShot(60000, &app, &QCoreApplication::quit);
+  return app.exec();
 }
 
 // Another user's process: 1 = it opened the lock file in LockDirVar, 2 = it reached the socket there.
@@ -99,6 +129,7 @@ void RunChildRoleIfAsked() {
   int code = 2;
   if (role == "hold") code = RunHoldRole();
   if (role == "second") code = RunSecondRole();
+  if (role == "oldhold") code = RunOldHoldRole();
   if (role == "intruder") code = RunIntruderRole();
   if (role == "name") code = ::dprintf(ReportFd, "%s\n", InstanceLockName().c_str()) > 0 ? 0 : 1;
   ::_exit(code);
@@ -430,6 +461,42 @@ TEST_F(InstanceLockTest, FirstInstanceAnswersOnlyItsOwnRequest) {
   lock.SetActivateHandler([]() -> bool { throw std::runtime_error("hook failed"); });
   EXPECT_EQ(AskRaw(name, "activate\n"), "0\n");
   EXPECT_EQ(AskRaw(name, QByteArray(200, 'x')), "");  // flood without a line end: dropped
+}
+
+TEST_F(InstanceLockTest, TokensReachTheHookAndBadOnesAreDropped) {
+  const std::string name = UniqueName();
+  TAppInstanceLock lock(name);
+  ASSERT_TRUE(lock.OwnsProp());
+  std::vector<std::string> tokens;
+  lock.SetActivateHandler([&](const std::string& token) {
+    tokens.push_back(token);
+    return true;
+  });
+  const std::string longest(MaxActivationTokenLength, 't');
+  EXPECT_EQ(AskRaw(name, "activate-token abc_TIME42\n"), "raised\n");
+  EXPECT_EQ(AskRaw(name, "activate-token \n"), "raised\n");
+  EXPECT_EQ(AskRaw(name, "activate-token a\x01z\n"), "raised\n");
+  EXPECT_EQ(AskRaw(name, "activate-token a\xC3\xA9z\n"), "raised\n");
+  EXPECT_EQ(AskRaw(name, QByteArray("activate-token ") + QByteArray::fromStdString(longest) + "t\n"), "raised\n");
+  EXPECT_EQ(AskRaw(name, QByteArray("activate-token ") + QByteArray::fromStdString(longest) + "\n"), "raised\n");
+  EXPECT_EQ(AskRaw(name, "activate\n"), "1\n");
+  EXPECT_EQ(tokens, (std::vector<std::string>{"abc_TIME42", "", "", "", "", longest, ""}));
+  // The second instance hands over the launcher's token.
+  tokens.clear();
+  TChild second(ProgramFileName(), {std::string(RoleVar) + "=second", std::string(LockNameVar) + "=" + name,
+                                    "XDG_ACTIVATION_TOKEN=", "DESKTOP_STARTUP_ID=x11-launch_TIME7"});
+  EXPECT_EQ(second.WaitExit(), 11);
+  EXPECT_EQ(tokens, std::vector<std::string>{"x11-launch_TIME7"});
+}
+
+TEST_F(InstanceLockTest, AnEarlierFirstInstanceIsAskedAgainWithoutTheToken) {
+  const std::string name = UniqueName();
+  TChild old = StartChild("oldhold", name);
+  ASSERT_EQ(old.ReadLine(), "ready");
+  TAppInstanceLock second(name);
+  EXPECT_FALSE(second.OwnsMutex());
+  EXPECT_TRUE(second.ActivateFirstInstance("tok"));
+  EXPECT_EQ(varnex_test::ReadFileBytes(Marker()), "activate-token tok\nactivate\n");
 }
 
 TEST_F(InstanceLockTest, SecondProcessDoesNotGetTheLockAndReachesTheHook) {

@@ -127,3 +127,17 @@ TEST_F(ShellTest, DestructorFinishesOnlyWithAutoFinish) {
 }
 
 }  // namespace
+
+TEST_F(ShellTest, NamesKeepTheirBytesAndOnlyLocalFilesArePaths) {
+  // As a file manager sends them: percent-encoded bytes, CR LF, comments allowed.
+  FData.setData(QStringLiteral("text/uri-list"),
+                "# dropped\r\nfile:///tmp/n%E9.bmp\r\nfile://localhost/tmp/a%20b.bmp\r\nfile:/tmp/c.bmp\r\n"
+                "file://elsewhere/tmp/d.bmp\r\n");
+  QDropEvent event(QPointF(1, 1), Qt::CopyAction, &FData, Qt::LeftButton, Qt::NoModifier);
+  TFileDrop drop(&event, true);
+  ASSERT_EQ(drop.FileCount(), 4);
+  EXPECT_EQ(drop.GetFile(0), "/tmp/n\xE9.bmp");
+  EXPECT_EQ(drop.GetFile(1), "/tmp/a b.bmp");
+  EXPECT_EQ(drop.GetFile(2), "/tmp/c.bmp");
+  EXPECT_THROW_MSG(drop.GetFile(3), EFileDropError, "The program cannot get the path of a dropped file.");
+}
