@@ -140,9 +140,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VARNEX_HOMEPAGE}")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # Qt loads its platform plugin at run time, which the library scan cannot see:
-  # without it the window program does not start.
+  # without it the window program does not start. The program also uses Qt's platform
+  # headers, which hold only for the Qt version it was built with (qt6-base-abi).
   if(VARNEX_GUI)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-base-abi (= ${Qt6Gui_VERSION})")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, xdg-utils")
   endif()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
